@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, when any is missing.
+# Usage: scripts/ensure-packages.sh run|test
+set -euo pipefail
+
+run_packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libcurl4-openssl-dev libcpp-httplib-dev
+  libx11-dev libxtst-dev libxss-dev
+  fonts-liberation
+)
+test_packages=(
+  xvfb openbox xdotool x11-utils imagemagick dbus dbus-x11 python3
+  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64
+)
+
+wanted=("${run_packages[@]}")
+if [ "${1:-run}" = test ]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,65 @@
+#include "app/conversions.h"
+
+#include "app/runtimeerror.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+double toRounded(const QString &text)
+{
+    // Plain decimal numbers only: "1.5", "-3", "+7", ".5", "1e3"; not "",
+    // "abc", "1,5", "0x10", "inf" or "nan".
+    static const QRegularExpression number(
+            QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    const QString trimmed = text.trimmed();
+    if (!number.match(trimmed).hasMatch())
+        throw RuntimeError(Errors::TypeMismatch);
+    const double value = std::strtod(trimmed.toLatin1().constData(), nullptr);
+    if (!std::isfinite(value))
+        throw RuntimeError(Errors::Overflow);
+    // nearbyint rounds half to even in the default rounding mode.
+    return std::nearbyint(value);
+}
+
+template<typename T>
+T toInteger(const QString &text)
+{
+    const double value = toRounded(text);
+    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
+        throw RuntimeError(Errors::Overflow);
+    return static_cast<T>(value);
+}
+
+} // namespace
+
+namespace Convert {
+
+std::int16_t toInt16(const QString &text)
+{
+    return toInteger<std::int16_t>(text);
+}
+
+std::int32_t toInt32(const QString &text)
+{
+    return toInteger<std::int32_t>(text);
+}
+
+QString fromSingle(float value)
+{
+    // Seven significant digits is what a single-precision number holds.
+    return QString::number(static_cast<double>(value), 'g', 7);
+}
+
+std::uint8_t toByte(std::int64_t value)
+{
+    if (value < 0 || value > 255)
+        throw RuntimeError(Errors::Overflow);
+    return static_cast<std::uint8_t>(value);
+}
+
+} // namespace Convert

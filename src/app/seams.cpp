@@ -1,0 +1,99 @@
+#include "app/seams.h"
+
+#include "app/colors.h"
+
+#include <QColorDialog>
+#include <QFontDialog>
+#include <QLocale>
+#include <QMessageBox>
+
+namespace {
+
+class QtDialogs final : public Dialogs
+{
+public:
+    void message(QWidget *parent, const QString &text, const QString &title, BoxIcon icon) override
+    {
+        // The composed texts use CR LF and bare CR line ends; a lone CR is a
+        // line break of its own, so CR CR shows as one empty line.
+        QString shown = text;
+        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                        title, shown, QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+    }
+
+    void chooseFont(QWidget *parent, FontChoice &font) override;
+    void chooseColor(QWidget *parent, std::uint32_t &color) override
+    {
+        QColorDialog dialog(Colors::toQColor(color), parent);
+        if (dialog.exec() == QDialog::Accepted)
+            color = Colors::fromQColor(dialog.selectedColor());
+    }
+};
+
+void QtDialogs::chooseFont(QWidget *parent, FontChoice &font)
+{
+    QFont preset(font.name);
+    preset.setBold(font.bold);
+    preset.setItalic(font.italic);
+    if (font.size > 0)
+        preset.setPointSizeF(font.size);
+    QFontDialog dialog(preset, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QFont chosen = dialog.selectedFont();
+    font.name = chosen.family();
+    font.bold = chosen.bold();
+    font.italic = chosen.italic();
+    font.size = static_cast<float>(chosen.pointSizeF());
+}
+
+class SystemClock final : public Clock
+{
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+QtDialogs gQtDialogs;
+Dialogs *gDialogs = &gQtDialogs;
+SystemClock gSystemClock;
+const Clock *gClock = &gSystemClock;
+
+} // namespace
+
+Dialogs &Dialogs::instance()
+{
+    return *gDialogs;
+}
+
+void Dialogs::install(Dialogs *dialogs)
+{
+    gDialogs = dialogs ? dialogs : &gQtDialogs;
+}
+
+const Clock &Clock::instance()
+{
+    return *gClock;
+}
+
+void Clock::install(const Clock *clock)
+{
+    gClock = clock ? clock : &gSystemClock;
+}
+
+QString formatTimeOfDay(const QDateTime &time)
+{
+    const QTime t = time.time();
+    const QLocale locale = QLocale::system();
+    const int hour = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
+    const QLatin1Char zero('0');
+    return QStringLiteral("%1:%2:%3 %4")
+            .arg(hour, 2, 10, zero)
+            .arg(t.minute(), 2, 10, zero)
+            .arg(t.second(), 2, 10, zero)
+            .arg(t.hour() < 12 ? locale.amText() : locale.pmText());
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+
+class QWidget;
+
+// Everything modal or time-dependent goes through these seams so that tests
+// can answer at once and read back what was asked.
+
+enum class BoxIcon { None, Warning };
+
+// The members of the font dialog the program presets and reads back.
+struct FontChoice
+{
+    QString name;
+    bool bold = false;
+    bool italic = false;
+    float size = 0.0f;
+    bool strikethru = false;
+    bool underline = false;
+};
+
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+
+    // A modal box with one OK button.
+    virtual void message(QWidget *parent, const QString &text, const QString &title, BoxIcon icon)
+            = 0;
+    // Shows the font dialog preset to `font`; on OK `font` takes the choice,
+    // on Cancel it is left as it was.
+    virtual void chooseFont(QWidget *parent, FontChoice &font) = 0;
+    // Same for a colour, as a 0x00BBGGRR value.
+    virtual void chooseColor(QWidget *parent, std::uint32_t &color) = 0;
+
+    static Dialogs &instance();
+    // Replaces the production dialogs (nullptr restores them). Not owned.
+    static void install(Dialogs *dialogs);
+};
+
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+
+    static const Clock &instance();
+    static void install(const Clock *clock);
+};
+
+// "hh:mm:ss ampm": 12-hour clock, two digits each, the system's AM/PM text.
+QString formatTimeOfDay(const QDateTime &time);

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "app/form.h"
+
+class PushButton;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+
+// The options window: symbol, alignment, the two options, the font and colour
+// buttons, and the button that opens the display. Every control writes its
+// value to the store the moment it changes.
+class Form1 : public Form
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    void Form_Load() override;
+    void Form_QueryUnload() override;
+
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton3_Click();
+    void PushButton4_Click();
+    void PushButton5_Click();
+    void PushButton6_Click();
+
+    void Text1_GotFocus();
+    void Text1_Change();
+    void Check1_Click();
+    void Check4_Click();
+    void Combo1_Click();
+    void Combo1_Change();
+
+    bool openingDisplay() const { return mOpeningDisplay; }
+
+    // Check-box values 0 (clear), 1 (ticked) and 2 (greyed); anything else
+    // throws "Invalid property value".
+    static int checkValue(const QCheckBox *box);
+    static void setCheckValue(QCheckBox *box, int value);
+    // List index -1 (no selection) up to the last item; anything else throws.
+    static void setListIndex(QComboBox *list, int index);
+
+    PushButton *PushButton1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    PushButton *PushButton4 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QCheckBox *Check4 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QGroupBox *Frame6 = nullptr;
+    QComboBox *Combo1 = nullptr;
+    PushButton *PushButton2 = nullptr;
+    PushButton *PushButton3 = nullptr;
+    PushButton *PushButton5 = nullptr;
+    PushButton *PushButton6 = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildControls();
+
+    bool mOpeningDisplay = false;
+    bool mPlaced = false;
+};

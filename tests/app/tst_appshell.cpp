@@ -1,0 +1,184 @@
+#include "app/appshell.h"
+#include "app/colors.h"
+#include "app/runtimeerror.h"
+#include "support/testsupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestAppShell : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { mEnv = std::make_unique<TestEnvironment>(); }
+    void cleanup() { mEnv.reset(); }
+
+    void titleCutsTheLastWord_data();
+    void titleCutsTheLastWord();
+    void titleOfNameWithoutBlankFails();
+    void fileExistsNeverFails();
+    void besideProgramUsesProgramFolder();
+    void cursorFileKeepsItsHotSpot();
+    void brokenCursorFileIsRefused();
+    void skinColoursPlainControlsOnly();
+    void colourConversions();
+
+private:
+    std::unique_ptr<TestEnvironment> mEnv;
+};
+
+void TestAppShell::titleCutsTheLastWord_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("product") << "Vantorel Briskane Tallow Marquee Edition"
+                             << "Vantorel Briskane Tallow Marquee";
+    QTest::newRow("short name still loses a word") << "Quote Board"
+                                                   << "Quote";
+    // 45 characters ending in a blank and a four-letter word: cut once to 40.
+    QTest::newRow("45 characters") << QString(40, 'x') + " abcd" << QString(40, 'x');
+    // Three cuts leave 45 letters and no blank: the fourth cut fails.
+    QTest::newRow("cut repeatedly") << QString(45, 'y') + " a b c"
+                                    << "<fails>";
+    QTest::newRow("leading blank") << " word"
+                                   << "";
+}
+
+void TestAppShell::titleCutsTheLastWord()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    if (title == QLatin1String("<fails>")) {
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, AppShell::SetAppTitle(name));
+        return;
+    }
+    AppShell::SetAppTitle(name);
+    QCOMPARE(AppShell::appTitle(), title);
+}
+
+void TestAppShell::titleOfNameWithoutBlankFails()
+{
+    AppShell::SetAppTitle(AppShell::ProductName);
+    try {
+        AppShell::SetAppTitle("Marquee");
+        QFAIL("a name without a blank cannot be cut");
+    } catch (const RuntimeError &error) {
+        QCOMPARE(error.description(), QStringLiteral("Invalid procedure call or argument"));
+    }
+    QCOMPARE(AppShell::appTitle(), QStringLiteral("Vantorel Briskane Tallow Marquee"));
+}
+
+void TestAppShell::fileExistsNeverFails()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("HAND-M.CUR");
+    QVERIFY(!AppShell::FileExists(file));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QVERIFY(AppShell::FileExists(file));
+    QVERIFY(!AppShell::FileExists(""));
+    QVERIFY(!AppShell::FileExists(dir.filePath("no-such-folder/HAND-M.CUR")));
+    QVERIFY(!AppShell::FileExists(QString::fromLatin1("bad\0path", 8)));
+}
+
+void TestAppShell::besideProgramUsesProgramFolder()
+{
+    QCOMPARE(AppShell::besideProgram(AppShell::SkinFile),
+             QCoreApplication::applicationDirPath() + "/x/o.cjs");
+    QCOMPARE(AppShell::besideProgram(AppShell::HandCursorFile),
+             QCoreApplication::applicationDirPath() + "/HAND-M.CUR");
+}
+
+void TestAppShell::cursorFileKeepsItsHotSpot()
+{
+    // The build puts the program's own cursor beside the executables.
+    const QCursor cursor
+            = AppShell::loadCursorFile(AppShell::besideProgram(AppShell::HandCursorFile));
+    QCOMPARE(cursor.pixmap().size(), QSize(32, 32));
+    QCOMPARE(cursor.hotSpot(), QPoint(5, 0));
+}
+
+void TestAppShell::brokenCursorFileIsRefused()
+{
+    QTemporaryDir dir;
+    const auto attempt = [&](const QByteArray &content) -> QString {
+        QFile file(dir.filePath("bad.cur"));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return "cannot write";
+        file.write(content);
+        file.close();
+        try {
+            AppShell::loadCursorFile(file.fileName());
+            return "loaded";
+        } catch (const RuntimeError &error) {
+            return error.description();
+        }
+    };
+    QCOMPARE(attempt(""), QStringLiteral("Invalid picture"));
+    QCOMPARE(attempt("not a cursor at all, just text"), QStringLiteral("Invalid picture"));
+    // A valid header whose image data is cut off.
+    QFile good(AppShell::besideProgram(AppShell::HandCursorFile));
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    QCOMPARE(attempt(good.readAll().left(40)), QStringLiteral("Invalid picture"));
+}
+
+void TestAppShell::skinColoursPlainControlsOnly()
+{
+    QWidget window;
+    Colors::setBackColor(&window, Colors::White);
+    auto *frame = new QGroupBox("Frame", &window);
+    auto *check = new QCheckBox("Check", frame);
+    auto *label = new QLabel("Label", &window);
+    auto *edit = new QLineEdit(&window);
+    Colors::setBackColor(edit, Colors::White);
+
+    const QString skinFolder = QCoreApplication::applicationDirPath() + "/x";
+    QDir(skinFolder).removeRecursively();
+    AppShell::ApplySkin(&window);
+    QCOMPARE(Colors::backColor(&window), Colors::White);
+    QCOMPARE(Colors::backColor(frame),
+             Colors::fromQColor(frame->palette().color(QPalette::Window)));
+
+    // A folder of that name is not a skin file, nor is a hidden file.
+    QVERIFY(QDir().mkpath(skinFolder + "/o.cjs"));
+    AppShell::ApplySkin(&window);
+    QCOMPARE(Colors::backColor(&window), Colors::White);
+    QDir(skinFolder).removeRecursively();
+
+    QVERIFY(QDir().mkpath(skinFolder));
+    QFile skin(skinFolder + "/o.cjs");
+    QVERIFY(skin.open(QIODevice::WriteOnly));
+    skin.write("QPushButton { font-weight: bold; }");
+    skin.close();
+    AppShell::ApplySkin(&window);
+    QDir(skinFolder).removeRecursively();
+    QCOMPARE(Colors::backColor(&window), Colors::ButtonFace);
+    QCOMPARE(Colors::backColor(frame), Colors::ButtonFace);
+    QCOMPARE(Colors::backColor(check), Colors::ButtonFace);
+    QCOMPARE(Colors::backColor(label), Colors::ButtonFace);
+    QCOMPARE(Colors::backColor(edit), Colors::White);
+    QCOMPARE(qApp->styleSheet(), QStringLiteral("QPushButton { font-weight: bold; }"));
+    qApp->setStyleSheet(QString());
+}
+
+void TestAppShell::colourConversions()
+{
+    QCOMPARE(Colors::toQColor(0x000000FF), QColor(255, 0, 0));
+    QCOMPARE(Colors::toQColor(0x00FF0000), QColor(0, 0, 255));
+    QCOMPARE(Colors::toQColor(16777215), QColor(255, 255, 255));
+    QCOMPARE(Colors::fromQColor(QColor(1, 2, 3)), 0x00030201u);
+    QCOMPARE(Colors::toQColor(Colors::ButtonFace), QApplication::palette().color(QPalette::Button));
+    QCOMPARE(Colors::toQColor(Colors::ButtonText),
+             QApplication::palette().color(QPalette::ButtonText));
+}
+
+QTEST_MAIN(TestAppShell)
+#include "tst_appshell.moc"

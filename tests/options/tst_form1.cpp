@@ -1,0 +1,287 @@
+#include "app/appshell.h"
+#include "app/forms.h"
+#include "app/settings.h"
+#include "options/form1.h"
+#include "options/pushbutton.h"
+#include "support/testsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTest>
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { mEnv = std::make_unique<TestEnvironment>(); }
+    void cleanup() { mEnv.reset(); }
+
+    void firstRunFillsControlsAndStore();
+    void layoutFollowsTheDesign();
+    void storedValuesAreShownAndWrittenBack();
+    void badStoredValuesAreReportedAndStartUpGoesOn_data();
+    void badStoredValuesAreReportedAndStartUpGoesOn();
+    void everyChangeIsStoredAtOnce();
+    void focusSelectsTheWholeSymbol();
+    void hintBoxCarriesTheApplicationTitle();
+    void emptySymbolDoesNothing();
+    void hoverPointerBelongsToTheWindow();
+    void closingEndsTheProgram();
+    void unloadForDisplayLetsTheProgramRunOn();
+
+private:
+    std::unique_ptr<TestEnvironment> mEnv;
+};
+
+void TestForm1::firstRunFillsControlsAndStore()
+{
+    Form1 *form = Forms::form1();
+    QCOMPARE(form->Text1->text(), QStringLiteral("GOOG"));
+    QCOMPARE(form->Combo1->count(), 2);
+    QCOMPARE(form->Combo1->itemText(0), QStringLiteral("Left Justify"));
+    QCOMPARE(form->Combo1->itemText(1), QStringLiteral("Center"));
+    QCOMPARE(form->Combo1->currentIndex(), 0);
+    QCOMPARE(form->Check1->checkState(), Qt::Unchecked);
+    QCOMPARE(form->Check4->checkState(), Qt::Unchecked);
+    QCOMPARE(form->windowTitle(), AppShell::ProductName);
+    QCOMPARE(AppShell::appTitle(), QStringLiteral("Vantorel Briskane Tallow Marquee"));
+    QVERIFY(form->hasMouseIcon());
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
+    // The store file holds exactly the two written-back values.
+    QCOMPARE(mEnv->stored("Text1"), QStringLiteral("GOOG"));
+    QCOMPARE(mEnv->stored("Combo1"), QStringLiteral("0"));
+    QCOMPARE(mEnv->stored("Check1"), QStringLiteral("<absent>"));
+    QCOMPARE(mEnv->stored("Check4"), QStringLiteral("<absent>"));
+    QCOMPARE(mEnv->storeText().count('='), 2);
+}
+
+void TestForm1::layoutFollowsTheDesign()
+{
+    Form1 *form = Forms::form1();
+    QCOMPARE(form->size(), QSize(536, 363));
+    QCOMPARE(form->minimumSize(), form->maximumSize());
+    QCOMPARE(form->PushButton1->geometry(), QRect(8, 8, 520, 27));
+    QCOMPARE(form->Frame2->geometry(), QRect(8, 38, 520, 55));
+    QCOMPARE(form->Text1->parentWidget(), form->Frame2);
+    QCOMPARE(form->Text1->geometry(), QRect(16, 20, 449, 23));
+    QCOMPARE(form->PushButton4->geometry(), QRect(472, 20, 33, 23));
+    QCOMPARE(form->Check1->geometry(), QRect(16, 43, 353, 17));
+    QCOMPARE(form->Combo1->parentWidget(), form->Frame6);
+    QCOMPARE(form->PushButton6->geometry(), QRect(8, 330, 520, 27));
+    QCOMPARE(form->PushButton2->text(), QStringLiteral("Change Font Style && Size"));
+    QCOMPARE(form->PushButton2->font().pointSizeF(), 11.25);
+    QVERIFY(form->PushButton2->font().bold());
+    QCOMPARE(form->font().pointSize(), 9);
+    // Tab order starts at the symbol box and runs through the design's order.
+    QWidget *expected[]
+            = {form->Text1,       form->PushButton4, form->PushButton1, form->Check4,
+               form->Check1,      form->Combo1,      form->PushButton2, form->PushButton3,
+               form->PushButton5, form->PushButton6};
+    const auto nextFocusable = [](QWidget *widget) {
+        do
+            widget = widget->nextInFocusChain();
+        while (widget->focusPolicy() == Qt::NoFocus);
+        return widget;
+    };
+    for (std::size_t i = 1; i < std::size(expected); ++i)
+        QCOMPARE(nextFocusable(expected[i - 1]), expected[i]);
+}
+
+void TestForm1::storedValuesAreShownAndWrittenBack()
+{
+    Settings::save(Settings::Key::Text1, "msft ");
+    Settings::save(Settings::Key::Combo1, "1");
+    Settings::save(Settings::Key::Check1, "1");
+    Settings::save(Settings::Key::Check4, "2");
+    Form1 *form = Forms::form1();
+    QCOMPARE(form->Text1->text(), QStringLiteral("msft "));
+    QCOMPARE(form->Combo1->currentText(), QStringLiteral("Center"));
+    QCOMPARE(form->Check1->checkState(), Qt::Checked);
+    QCOMPARE(form->Check4->checkState(), Qt::PartiallyChecked);
+    QCOMPARE(mEnv->stored("Check4"), QStringLiteral("2"));
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
+}
+
+void TestForm1::badStoredValuesAreReportedAndStartUpGoesOn_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<int>("step");
+    QTest::newRow("Check1 text") << "Check1"
+                                 << "abc"
+                                 << "Type mismatch" << 128;
+    QTest::newRow("Check1 out of range") << "Check1"
+                                         << "3"
+                                         << "Invalid property value" << 128;
+    QTest::newRow("Check4 text") << "Check4"
+                                 << "yes"
+                                 << "Type mismatch" << 130;
+    QTest::newRow("Check4 overflow") << "Check4"
+                                     << "70000"
+                                     << "Overflow" << 130;
+    QTest::newRow("Combo1 outside list") << "Combo1"
+                                         << "2"
+                                         << "Invalid property value" << 138;
+    QTest::newRow("Combo1 text") << "Combo1"
+                                 << "Center"
+                                 << "Type mismatch" << 138;
+    QTest::newRow("Combo1 negative") << "Combo1"
+                                     << "-2"
+                                     << "Invalid property value" << 138;
+}
+
+void TestForm1::badStoredValuesAreReportedAndStartUpGoesOn()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, description);
+    QFETCH(int, step);
+    Settings::save(key, value);
+    Form1 *form = Forms::form1();
+    QCOMPARE(mEnv->dialogs.errorTexts(),
+             QStringList{errorReport(description, "Form1", "Form_Load", step)});
+    // The control keeps its design state and the rest of start-up ran.
+    if (key == "Combo1") {
+        QCOMPARE(form->Combo1->currentIndex(), -1);
+        QCOMPARE(form->Combo1->count(), 2);
+    } else {
+        QCOMPARE(Form1::checkValue(key == "Check1" ? form->Check1 : form->Check4), 0);
+    }
+    QCOMPARE(form->Text1->text(), QStringLiteral("GOOG"));
+    QCOMPARE(form->windowTitle(), AppShell::ProductName);
+    QCOMPARE(mEnv->stored(key), value);
+}
+
+void TestForm1::everyChangeIsStoredAtOnce()
+{
+    Form1 *form = Forms::form1();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    form->Text1->setFocus();
+    QTest::keyClicks(form->Text1, "IBM");
+    QCOMPARE(mEnv->stored("Text1"), QStringLiteral("IBM"));
+    QTest::keyClick(form->Text1, Qt::Key_Backspace);
+    QCOMPARE(mEnv->stored("Text1"), QStringLiteral("IB"));
+
+    QTest::mouseClick(form->Check4, Qt::LeftButton, {}, QPoint(6, 8));
+    QCOMPARE(mEnv->stored("Check4"), QStringLiteral("1"));
+    QTest::mouseClick(form->Check4, Qt::LeftButton, {}, QPoint(6, 8));
+    QCOMPARE(mEnv->stored("Check4"), QStringLiteral("0"));
+    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
+    QCOMPARE(mEnv->stored("Check1"), QStringLiteral("1"));
+
+    form->Combo1->setCurrentIndex(1);
+    QCOMPARE(mEnv->stored("Combo1"), QStringLiteral("1"));
+    form->Combo1->setCurrentIndex(0);
+    QCOMPARE(mEnv->stored("Combo1"), QStringLiteral("0"));
+
+    // A greyed box turns ticked when clicked, never greyed again.
+    Form1::setCheckValue(form->Check1, 2);
+    QCOMPARE(mEnv->stored("Check1"), QStringLiteral("2"));
+    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
+    QCOMPARE(mEnv->stored("Check1"), QStringLiteral("1"));
+    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
+    QCOMPARE(mEnv->stored("Check1"), QStringLiteral("0"));
+}
+
+void TestForm1::focusSelectsTheWholeSymbol()
+{
+    Settings::save(Settings::Key::Text1, "AAPL");
+    Form1 *form = Forms::form1();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    form->PushButton4->setFocus();
+    QTest::keyClick(form->PushButton4, Qt::Key_Backtab);
+    QCOMPARE(form->Text1->selectedText(), QStringLiteral("AAPL"));
+    QTest::keyClicks(form->Text1, "T");
+    QCOMPARE(mEnv->stored("Text1"), QStringLiteral("T"));
+}
+
+void TestForm1::hintBoxCarriesTheApplicationTitle()
+{
+    Form1 *form = Forms::form1();
+    QTest::mouseClick(form->PushButton4, Qt::LeftButton);
+    QCOMPARE(mEnv->dialogs.messages.size(), 1);
+    const ShownMessage &shown = mEnv->dialogs.messages[0];
+    QCOMPARE(shown.text, QStringLiteral("Please enter stock symbol such as GOOG or MSFT"));
+    QCOMPARE(shown.title, QStringLiteral("Vantorel Briskane Tallow Marquee"));
+    QCOMPARE(shown.icon, BoxIcon::None);
+}
+
+void TestForm1::emptySymbolDoesNothing()
+{
+    Form1 *form = Forms::form1();
+    form->show();
+    form->Text1->clear();
+    const QString before = mEnv->storeText();
+    form->PushButton1_Click();
+    QCOMPARE(Forms::loadedForm1(), form);
+    QVERIFY(form->isVisible());
+    QVERIFY(!Forms::loadedForm2());
+    QVERIFY(!form->openingDisplay());
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
+    QCOMPARE(mEnv->storeText(), before);
+}
+
+void TestForm1::hoverPointerBelongsToTheWindow()
+{
+    Form1 *form = Forms::form1();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    const auto moveOver = [](QWidget *widget) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+    };
+    QCOMPARE(form->mousePointer(), 0);
+    for (PushButton *button : {form->PushButton1, form->PushButton2, form->PushButton3,
+                               form->PushButton4, form->PushButton5, form->PushButton6}) {
+        moveOver(form->Frame1);
+        QCOMPARE(form->mousePointer(), 0);
+        moveOver(button);
+        QCOMPARE(form->mousePointer(), 99);
+    }
+    QCOMPARE(form->cursor().shape(), Qt::BitmapCursor);
+    // The check box and the symbol box leave the pointer as it was.
+    moveOver(form->Check1);
+    QCOMPARE(form->mousePointer(), 99);
+    moveOver(form->Text1);
+    QCOMPARE(form->mousePointer(), 99);
+    for (QWidget *background : {static_cast<QWidget *>(form), static_cast<QWidget *>(form->Frame2),
+                                static_cast<QWidget *>(form->Frame6)}) {
+        moveOver(form->PushButton1);
+        moveOver(background);
+        QCOMPARE(form->mousePointer(), 0);
+        QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);
+    }
+}
+
+void TestForm1::closingEndsTheProgram()
+{
+    bool quit = false;
+    Forms::setQuitHandler([&] { quit = true; });
+    Form1 *form = Forms::form1();
+    form->show();
+    QVERIFY(form->close() == false || !form->isVisible());
+    QVERIFY(quit);
+    QVERIFY(Forms::ending());
+    QVERIFY(!form->isVisible());
+    // Nothing is built once the program ends.
+    QVERIFY(!Forms::loadedForm2());
+}
+
+void TestForm1::unloadForDisplayLetsTheProgramRunOn()
+{
+    bool quit = false;
+    Forms::setQuitHandler([&] { quit = true; });
+    QPointer<Form1> form = Forms::form1();
+    Forms::unload(form); // an ordinary unload ends the program
+    QVERIFY(quit);
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
