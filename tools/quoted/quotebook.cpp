@@ -1,0 +1,277 @@
+#include "quotebook.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <ctime>
+
+namespace quoted {
+
+namespace {
+
+std::string upper(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return out;
+}
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return out;
+}
+
+std::string_view trim(std::string_view s)
+{
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::vector<std::string_view> split(std::string_view s, char sep)
+{
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+        const auto end = s.find(sep, start);
+        parts.push_back(trim(s.substr(start, end - start)));
+        if (end == std::string_view::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+// A positive price of at most a billion, rounded to cents.
+std::optional<Cents> parsePrice(std::string_view s)
+{
+    double value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value)
+        || value <= 0 || value > 1e9)
+        return std::nullopt;
+    const Cents cents = std::llround(value * 100);
+    return cents > 0 ? std::optional<Cents>(cents) : std::nullopt;
+}
+
+// splitmix64: a fixed, well-mixed hash, so the walk is the same on every build.
+std::uint64_t mix(std::uint64_t x)
+{
+    x += 0x9e3779b97f4a7c15ULL;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+std::uint64_t hashText(std::string_view s) // FNV-1a
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : s)
+        h = (h ^ c) * 0x100000001b3ULL;
+    return h;
+}
+
+std::string money(Cents cents, bool withSign)
+{
+    const char *sign = cents < 0 ? "-" : (withSign && cents > 0 ? "+" : "");
+    const Cents a = cents < 0 ? -cents : cents;
+    std::string text = sign;
+    text += std::to_string(a / 100);
+    text += '.';
+    text += char('0' + a / 10 % 10);
+    text += char('0' + a % 10);
+    return text;
+}
+
+std::string xmlEscape(std::string_view s)
+{
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+const Listing *Table::find(std::string_view symbol) const
+{
+    const auto it = bySymbol.find(upper(symbol));
+    return it == bySymbol.end() ? nullptr : &it->second;
+}
+
+std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &problems)
+{
+    if (csv.substr(0, 3) == "\xEF\xBB\xBF")
+        csv.remove_prefix(3);
+    const auto lines = split(csv, '\n');
+    size_t row = 0;
+    while (row < lines.size() && lines[row].empty())
+        ++row;
+    if (row == lines.size()) {
+        problems.push_back("no header line");
+        return std::nullopt;
+    }
+
+    std::vector<std::string> header; // column names, compared in lower case
+    for (const auto name : split(lines[row], ','))
+        header.push_back(lower(name));
+    const auto column = [&](std::string_view name) {
+        const auto it = std::find(header.begin(), header.end(), name);
+        return it == header.end() ? -1 : int(it - header.begin());
+    };
+    const int symbolCol = column("symbol"), closeCol = column("previous_close"),
+              lastCol = column("last");
+    if (symbolCol < 0 || closeCol < 0) {
+        problems.push_back("header must name the columns symbol and previous_close");
+        return std::nullopt;
+    }
+
+    Table table;
+    for (++row; row < lines.size(); ++row) {
+        if (lines[row].empty())
+            continue;
+        const std::string where = "line " + std::to_string(row + 1) + ": ";
+        const auto fields = split(lines[row], ',');
+        if (fields.size() > header.size()) {
+            problems.push_back(where + "more fields than the header names");
+            continue;
+        }
+        const auto field = [&](int col) {
+            return col >= 0 && size_t(col) < fields.size() ? fields[col] : std::string_view();
+        };
+        Listing listing{std::string(field(symbolCol)), 0, std::nullopt};
+        const auto close = parsePrice(field(closeCol));
+        const auto last = parsePrice(field(lastCol));
+        if (listing.symbol.empty() || !isPrintableUtf8(listing.symbol)) {
+            problems.push_back(where + "missing or unreadable symbol");
+        } else if (!close || (!field(lastCol).empty() && !last)) {
+            problems.push_back(where + "price is not a positive number");
+        } else {
+            listing.previousClose = *close;
+            listing.last = last;
+            const std::string key = upper(listing.symbol);
+            if (!table.bySymbol.emplace(key, std::move(listing)).second)
+                problems.push_back(where + "duplicate symbol " + key + " ignored");
+        }
+    }
+    return table;
+}
+
+Quote quoteAt(const Listing &listing, std::int64_t slot)
+{
+    Quote q;
+    q.slot = slot;
+    q.previousClose = q.open = q.last = q.high = q.low = listing.previousClose;
+    if (listing.last) {
+        q.last = *listing.last;
+        q.high = std::max(q.open, q.last);
+        q.low = std::min(q.open, q.last);
+        return q;
+    }
+
+    const std::int64_t day = slot >= 0 ? slot / kSlotsPerDay : (slot + 1) / kSlotsPerDay - 1;
+    const Cents bound = listing.previousClose / 10;
+    const Cents maxStep = std::max<Cents>(1, listing.previousClose / 250);
+    const std::uint64_t seed = mix(hashText(upper(listing.symbol)) ^ mix(std::uint64_t(day)));
+    Cents offset = 0;
+    for (std::int64_t s = day * kSlotsPerDay; s <= slot; ++s) {
+        const std::uint64_t h = mix(seed + std::uint64_t(s));
+        q.volume += 1000 + std::int64_t((h >> 40) % 150000);
+        if (s == day * kSlotsPerDay || bound == 0)
+            continue; // the first slot of the day trades at the open
+        // Every step moves by at least a cent, so each slot shows a new price;
+        // a step that would leave the band is taken the other way instead.
+        const Cents step = Cents(1 + (h % std::uint64_t(maxStep))) * ((h >> 32) & 1 ? 1 : -1);
+        offset = std::abs(offset + step) <= bound ? offset + step : offset - step;
+        q.last = listing.previousClose + offset;
+        q.high = std::max(q.high, q.last);
+        q.low = std::min(q.low, q.last);
+    }
+    return q;
+}
+
+std::string quoteXml(std::string_view symbol, const Quote *quote)
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<QuoteData>\n";
+    const auto element = [&xml](std::string_view name, std::string_view value) {
+        xml.append("  <").append(name).append(">").append(xmlEscape(value));
+        xml.append("</").append(name).append(">\n");
+    };
+    element("StockSymbol", symbol);
+    if (quote) {
+        const Cents change = quote->last - quote->previousClose;
+        // Hundredths of a percent, rounded half away from zero.
+        const Cents basis = (std::abs(change) * 20000 + quote->previousClose)
+                / (2 * quote->previousClose) * (change < 0 ? -1 : 1);
+        const std::string percent = money(basis, false);
+        const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
+
+        const std::time_t when = std::time_t(quote->slot * kSlotSeconds);
+        std::tm tm{};
+        gmtime_r(&when, &tm);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+
+        element("LastTradeAmount", money(quote->last, false));
+        element("LastTradeDateTime", stamp);
+        element("StockChange", money(change, true));
+        element("ChangePercent", percentSign + percent + "%");
+        element("OpenAmount", money(quote->open, false));
+        element("DayHigh", money(quote->high, false));
+        element("DayLow", money(quote->low, false));
+        element("PrevCls", money(quote->previousClose, false));
+        element("StockVolume", std::to_string(quote->volume));
+    }
+    return xml + "</QuoteData>\n";
+}
+
+bool isPrintableUtf8(std::string_view text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f)
+            return false;
+        const size_t more = c < 0x80 ? 0 : c < 0xc2 ? 9 : c < 0xe0 ? 1 : c < 0xf0 ? 2 : 3;
+        if (more == 9 || c > 0xf4 || text.size() - i <= more)
+            return false;
+        std::uint32_t cp = more == 0 ? c : c & (0x3f >> more);
+        for (size_t k = 1; k <= more; ++k) {
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            if ((cc & 0xc0) != 0x80)
+                return false;
+            cp = cp << 6 | (cc & 0x3f);
+        }
+        static constexpr std::uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < smallest[more] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff) || cp == 0xfffe
+            || cp == 0xffff)
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+} // namespace quoted
