@@ -1,0 +1,241 @@
+#include "quote/quote.h"
+
+#include "app/appshell.h"
+#include "app/errortrap.h"
+#include "app/seams.h"
+#include "quote/curlfetcher.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+namespace Quote {
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+
+Fetcher *gFetcher = nullptr;
+
+struct ServiceConfig
+{
+    QString host = QStringLiteral(QUOTE_SERVICE_HOST);
+    QString token = QStringLiteral(QUOTE_SERVICE_TOKEN);
+};
+
+// A host name, IPv4 address or bracketed IPv6 address, with an optional port:
+// nothing that could add a user, a path or a query to the URL.
+bool isValidHost(const QString &host)
+{
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+            QStringLiteral(R"((?:[A-Za-z0-9._-]+|\[[0-9A-Fa-f:.]+\])(?::[0-9]{1,5})?)")));
+    return pattern.match(host).hasMatch();
+}
+
+// Six lowercase letters or digits.
+bool isValidToken(const QString &token)
+{
+    static const QRegularExpression pattern(
+            QRegularExpression::anchoredPattern(QStringLiteral("[a-z0-9]{6}")));
+    return pattern.match(token).hasMatch();
+}
+
+// Read at every request, so an edited file takes effect at the next fetch. A
+// missing or unreadable file, or a key that is absent or not valid, keeps the
+// built-in value. Names of section and keys compare without regard to case.
+ServiceConfig readServiceConfig()
+{
+    ServiceConfig config;
+    QFile file(AppShell::besideProgram(ConfigFile));
+    const qint64 sizeLimit = 64 * 1024;
+    if (file.size() > sizeLimit || !file.open(QIODevice::ReadOnly))
+        return config;
+    bool inSection = false;
+    const QStringList lines = QString::fromUtf8(file.read(sizeLimit)).split(QLatin1Char('\n'));
+    for (const QString &raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            inSection = line.mid(1, line.size() - 2)
+                                .trimmed()
+                                .compare(u"QuoteService", Qt::CaseInsensitive)
+                    == 0;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (!inSection || equals < 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key.compare(u"Host", Qt::CaseInsensitive) == 0 && isValidHost(value))
+            config.host = value;
+        else if (key.compare(u"LicenseKey", Qt::CaseInsensitive) == 0 && isValidToken(value))
+            config.token = value;
+    }
+    return config;
+}
+
+QString encoded(const QString &value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+struct ParseError
+{
+    QString reason;
+    int line = 0;
+    int column = 0;
+};
+
+// Qt bounds the expansion of one entity but not the total: a reply of a few
+// hundred kilobytes that references a long entity many times expands to
+// hundreds of megabytes. A reply carrying a document type declaration is
+// therefore refused before it is parsed. The scan reads the reply as the DOM
+// parser does and stops at the first element, since a declaration may only
+// come before it.
+bool hasDoctype(const QString &reply, ParseError &error)
+{
+    QXmlStreamReader reader(reply);
+    reader.setNamespaceProcessing(false);
+    // Where the declaration may start: after the comments and processing
+    // instructions before it, which could mention it themselves.
+    qint64 searchFrom = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Invalid)
+            return false;
+        if (token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction)
+            searchFrom = reader.characterOffset();
+        if (token != QXmlStreamReader::DTD)
+            continue;
+        error.reason = QStringLiteral("Document type declarations are not accepted.");
+        const qsizetype start = reply.indexOf(u"<!DOCTYPE", searchFrom);
+        if (start < 0) {
+            error.line = int(reader.lineNumber());
+            error.column = int(reader.columnNumber());
+            return true;
+        }
+        const QStringView before = QStringView(reply).left(start);
+        error.line = int(before.count(QLatin1Char('\n'))) + 1;
+        error.column = int(start - (before.lastIndexOf(QLatin1Char('\n')) + 1)) + 1;
+        return true;
+    }
+    return false;
+}
+
+bool loadReply(QDomDocument &document, const QString &reply, ParseError &error)
+{
+    if (hasDoctype(reply, error))
+        return false;
+    return document.setContent(reply, false, &error.reason, &error.line, &error.column);
+}
+
+// The text of the first element on the path "Root/Child": the root element
+// must carry the first name, then its first child element of the second name.
+// Names are matched as written in the reply, so a default namespace is
+// invisible while a prefixed element does not match.
+QString selectText(const QDomDocument &document, const QString &path)
+{
+    const QString root = path.section(QLatin1Char('/'), 0, 0);
+    const QString child = path.section(QLatin1Char('/'), 1, 1);
+    const QDomElement top = document.documentElement();
+    const QDomElement node = top.tagName() == root ? top.firstChildElement(child) : QDomElement();
+    if (node.isNull())
+        throw RuntimeError(Errors::ObjectNotSet);
+    return node.text();
+}
+
+QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
+                       QWidget *boxParent)
+{
+    if (reply.isEmpty()) // 102
+        return {};
+    const auto mentions = [&reply](const char16_t *name) {
+        return reply.contains(QStringView(name), Qt::CaseInsensitive);
+    };
+    QString result;
+    QDomDocument document; // 104
+    ParseError error;
+    bool loaded = false;
+    trap(106, [&] { loaded = loadReply(document, reply, error); });
+    if (!loaded) {
+        trap(108, [&] {
+            Dialogs::instance().message(
+                    boxParent,
+                    QStringLiteral("Error reading XML API") + CrLf + QStringLiteral("error:")
+                            + error.reason + CrLf + QStringLiteral("Line:")
+                            + QString::number(error.line) + CrLf + QStringLiteral("position:")
+                            + QString::number(error.column),
+                    AppShell::appTitle(), BoxIcon::None);
+        });
+    } else {
+        // Each line is appended only once its whole step has succeeded.
+        trap(110, [&] { result = symbol + CrLf; });
+        if (trap.when(112, [&] { return mentions(u"StockChange"); })) {
+            trap(114, [&] {
+                result += QStringLiteral("Stock Change: ")
+                        + selectText(document, QStringLiteral("QuoteData/StockChange")) + CrLf;
+            });
+        }
+        if (trap.when(116, [&] { return mentions(u"ChangePercent"); })) {
+            trap(118, [&] {
+                result += QStringLiteral("Percentage Change: ")
+                        + selectText(document, QStringLiteral("QuoteData/ChangePercent")) + CrLf;
+            });
+        }
+        if (trap.when(120, [&] { return mentions(u"LastTradeAmount"); })) {
+            trap(122, [&] {
+                const QDateTime fetched = Clock::instance().now();
+                result += selectText(document, QStringLiteral("QuoteData/LastTradeAmount")) + CrLf
+                        + formatTimeOfDay(fetched);
+            });
+        }
+    }
+    trap(124, [&] { document.clear(); });
+    return result;
+}
+
+ErrorTrap quoteTrap()
+{
+    return ErrorTrap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+}
+
+} // namespace
+
+Fetcher &fetcher()
+{
+    static CurlFetcher production;
+    return gFetcher ? *gFetcher : production;
+}
+
+void installFetcher(Fetcher *f)
+{
+    gFetcher = f;
+}
+
+QString requestUrl(const QString &symbol)
+{
+    const ServiceConfig config = readServiceConfig();
+    return QStringLiteral("http://") + config.host
+            + QStringLiteral("/delayedstockquote/delayedstockquote.asmx/GetQuote?StockSymbol=")
+            + encoded(symbol) + QStringLiteral("&LicenseKey=") + encoded(config.token);
+}
+
+QString getStockQuote(const QString &symbol, QWidget *boxParent)
+{
+    ErrorTrap trap = quoteTrap();
+    QByteArray body;
+    trap(100, [&] { body = fetcher().get(requestUrl(symbol)); });
+    // The reply is read as UTF-8, the encoding the service sends; an encoding
+    // named in its XML declaration is not consulted.
+    return buildQuoteText(trap, symbol, QString::fromUtf8(body), boxParent);
+}
+
+QString buildQuoteText(const QString &symbol, const QString &reply, QWidget *boxParent)
+{
+    ErrorTrap trap = quoteTrap();
+    return buildQuoteText(trap, symbol, reply, boxParent);
+}
+
+} // namespace Quote

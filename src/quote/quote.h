@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QWidget;
+
+// The quote client: builds the request for one symbol, fetches the reply and
+// turns it into the quote text that the display draws.
+namespace Quote {
+
+// The HTTP fetch seam: returns the reply body; throws RuntimeError with the
+// failure description (libcurl's message) when the fetch fails.
+class Fetcher
+{
+public:
+    virtual ~Fetcher() = default;
+    virtual QByteArray get(const QString &url) = 0;
+};
+
+// The installed fetcher; production fetches with libcurl.
+Fetcher &fetcher();
+// Replaces the production fetcher (nullptr restores it). Not owned.
+void installFetcher(Fetcher *f);
+
+// Optional file beside the program whose [QuoteService] section overrides the
+// built-in Host and LicenseKey, key by key.
+inline const QString ConfigFile = QStringLiteral("\\quote-service.ini");
+
+// The full request URL for `symbol`, with the symbol and the access token
+// percent-encoded in the query.
+QString requestUrl(const QString &symbol);
+
+// Fetches and parses the quote of `symbol` under the error trap of
+// Form2.getStockQuote. Returns the quote text, or "" when nothing could be
+// fetched or parsed. The box about a reply that is not XML gets `boxParent`.
+QString getStockQuote(const QString &symbol, QWidget *boxParent = nullptr);
+
+// The part of getStockQuote after the fetch: turns a reply into the quote text.
+QString buildQuoteText(const QString &symbol, const QString &reply, QWidget *boxParent = nullptr);
+
+} // namespace Quote
