@@ -1,12 +1,483 @@
 #include "display/form2.h"
 
-Form2::Form2(QWidget *parent) : Form(parent) { }
+#include "app/appshell.h"
+#include "app/colors.h"
+#include "app/conversions.h"
+#include "app/errortrap.h"
+#include "app/forms.h"
+#include "app/seams.h"
+#include "app/settings.h"
+#include "app/twips.h"
+#include "display/keepawake.h"
+#include "display/measuringlabel.h"
+#include "display/picturebox.h"
+#include "options/form1.h"
+#include "quote/quote.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+
+#include <cmath>
+
+#ifdef TALLOW_HAVE_X11
+#include <QGuiApplication>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#endif
+
+namespace {
+
+constexpr int VkEscape = 27;
+constexpr int VkShift = 16;
+
+const QString CrLf = QStringLiteral("\r\n");
+
+QFont windowFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(9);
+    font.setBold(true);
+    return font;
+}
+
+// Font properties are set one at a time, as each is its own step.
+void setFontName(QWidget *widget, const QString &name)
+{
+    QFont font = widget->font();
+    font.setFamily(name);
+    widget->setFont(font);
+}
+
+void setFontSize(QWidget *widget, std::int16_t points)
+{
+    // Beyond what a window-system font accepts; a 30000-point face would
+    // also cost gigabytes of glyph cache.
+    if (points < 1 || points > 2160)
+        throw RuntimeError(Errors::InvalidPropertyValue);
+    QFont font = widget->font();
+    font.setPointSize(points);
+    widget->setFont(font);
+}
+
+template<typename Setter>
+void setFontFlag(QWidget *widget, Setter setter, bool on)
+{
+    QFont font = widget->font();
+    (font.*setter)(on);
+    widget->setFont(font);
+}
+
+QString stored(const QString &key, const char *defaultValue)
+{
+    return Settings::get(key, QString::fromLatin1(defaultValue));
+}
+
+bool storedFlag(const QString &key, const char *defaultValue)
+{
+    return Convert::isTrue(stored(key, defaultValue));
+}
+
+std::uint32_t storedColor(const QString &key, const char *defaultValue)
+{
+    return Convert::toColor(stored(key, defaultValue));
+}
+
+bool storedCentred()
+{
+    return Convert::toInt16(stored(Settings::Key::Combo1, "1")) == 1;
+}
+
+// The classic key code of a Qt key: letters and digits keep their code.
+int keyCode(const QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+        return key;
+    switch (key) {
+    case Qt::Key_Escape:
+        return VkEscape;
+    case Qt::Key_Shift:
+        return VkShift;
+    default:
+        return 0xFF; // any other key: it only has to be none of the above
+    }
+}
+
+// Keeps the window out of the taskbar and pager on X11 window managers; Qt
+// keeps this state when it adds its own before mapping the window.
+void skipTaskbar(QWidget *window)
+{
+#ifdef TALLOW_HAVE_X11
+    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->display())
+        return;
+    Display *display = x11->display();
+    Atom states[] = {XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False),
+                     XInternAtom(display, "_NET_WM_STATE_SKIP_PAGER", False)};
+    XChangeProperty(display, static_cast<Window>(window->winId()),
+                    XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeAppend,
+                    reinterpret_cast<const unsigned char *>(states), 2);
+    XSync(display, False);
+#else
+    Q_UNUSED(window);
+#endif
+}
+
+} // namespace
+
+Form2::Form2(QWidget *parent) : Form(parent)
+{
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+#ifdef Q_OS_WIN
+    setWindowFlag(Qt::Tool); // no taskbar button
+#endif
+    setWindowTitle(QStringLiteral("Form1"));
+    setFont(windowFont());
+    resize(twips(7095), twips(3690));
+    Colors::setBackColor(this, Colors::Black);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+
+    Picture1 = new PictureBox(this);
+    Picture1->setBackColor(Colors::Black);
+    Picture1->setForeColor(Colors::White);
+    Picture1->setTwipsGeometry(2640, 30, 4350, 1650);
+
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(59000);
+    connect(Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
+
+    // A precise timer: a coarse one drifts and now and then skips a second.
+    Timer1 = new QTimer(this);
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
+
+    Label1 = new QLabel(QStringLiteral("Press ESC To Exit. Type 'hide' to hide this text."), this);
+    Label1->setGeometry(twipsRect(120, 120, 4335, 495));
+    Label1->setFont(windowFont());
+    Colors::setBackColor(Label1, Colors::Black);
+    Colors::setForeColor(Label1, Colors::White);
+
+    lblData = new MeasuringLabel(this);
+    QFont measuring(QStringLiteral("Courier New"));
+    measuring.setPointSize(72);
+    measuring.setBold(true);
+    lblData->setFont(measuring);
+    lblData->setCaption(QStringLiteral("12345"));
+    lblData->hide();
+
+    for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
+                           static_cast<QWidget *>(lblData)})
+        child->setFocusPolicy(Qt::NoFocus);
+
+    Timer1->start();
+}
 
 Form2::~Form2() = default;
 
-void Form2::ReLoadStyle() { }
+double Form2::scaleWidth() const
+{
+    return double(width()) * TwipsPerPixel;
+}
+
+double Form2::scaleHeight() const
+{
+    return double(height()) * TwipsPerPixel;
+}
+
+void Form2::Form_Load()
+{
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_Load"));
+    trap(100, [&] { Form_Resize(); });
+    trap(102, [&] { setWindowIcon(AppShell::applicationIcon()); });
+    trap(104, [&] {
+        Form1::setCheckValue(Forms::form1()->Check1,
+                             Convert::toInt16(stored(Settings::Key::Check1, "0")));
+    });
+    if (trap.when(106, [&] { return Form1::checkValue(Forms::form1()->Check1) == 1; }))
+        trap(108, [&] { Label1->setVisible(false); });
+    else
+        trap(110, [&] { Label1->setVisible(true); });
+    trap(112, [&] {
+        Form1::setCheckValue(Forms::form1()->Check4,
+                             Convert::toInt16(stored(Settings::Key::Check4, "1")));
+    });
+    if (trap.when(114, [&] { return Form1::checkValue(Forms::form1()->Check4) == 1; }))
+        trap(116, [&] { Timer2->start(); });
+    else
+        trap(118, [&] { Timer2->stop(); });
+    trap(120, [&] { lblData->setVisible(false); });
+    trap(122, [&] { Picture1->setVisible(false); });
+}
+
+void Form2::Form_Activate()
+{
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_Activate"));
+    trap(100, [&] { lblData->setVisible(false); });
+    trap(102, [&] { Picture1->setVisible(false); });
+}
+
+void Form2::Form_KeyDown(int keyCode)
+{
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_KeyDown"));
+    const auto reset = [&](int first) {
+        trap(first, [&] { mHideArmed = false; });
+        trap(first + 2, [&] { mHideStep = 0; });
+    };
+    const auto advance = [&](int first, std::int16_t step) {
+        trap(first, [&] { mHideArmed = true; });
+        trap(first + 2, [&] { mHideStep = step; });
+    };
+    if (trap.when(100, [&] {
+            return keyCode != Qt::Key_H && keyCode != Qt::Key_I && keyCode != Qt::Key_D
+                    && keyCode != Qt::Key_E;
+        }))
+        reset(102);
+    if (trap.when(106, [&] { return keyCode == VkEscape; })) {
+        trap(108, [&] { hide(); });
+        trap(110, [&] { Forms::form1()->show(); });
+        return;
+    }
+    if (trap.when(112, [&] { return keyCode == Qt::Key_H; })) {
+        if (trap.when(114, [&] { return !mHideArmed; }))
+            advance(116, 1);
+        else
+            reset(120);
+        trap(124, [] {});
+    } else if (trap.when(126, [&] { return keyCode == Qt::Key_I; })) {
+        if (trap.when(128, [&] { return mHideArmed && mHideStep == 1; }))
+            advance(130, 2);
+        else
+            reset(134);
+        trap(138, [] {});
+    } else if (trap.when(140, [&] { return keyCode == Qt::Key_D; })) {
+        if (trap.when(142, [&] { return mHideArmed && mHideStep == 2; }))
+            advance(144, 3);
+        else
+            reset(148);
+        trap(152, [] {});
+    } else if (trap.when(154, [&] { return keyCode == Qt::Key_E; })) {
+        if (trap.when(156, [&] { return mHideArmed && mHideStep == 3; })) {
+            if (trap.when(158, [&] { return Label1->width() != 0 && Label1->height() != 0; })
+                && trap.when(160, [&] { return !isMinimized(); })) {
+                trap(162, [&] { Label1->setFixedWidth(0); });
+                trap(164, [&] { Label1->setFixedHeight(0); });
+            }
+        }
+        reset(166);
+        trap(170, [] {});
+    }
+}
+
+void Form2::Form_MouseMove()
+{
+    setMousePointer(PointerDefault);
+}
+
+void Form2::Form_QueryUnload()
+{
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_QueryUnload"));
+    trap(100, [] { Forms::form1()->show(); });
+    trap(102, [] { QCoreApplication::processEvents(); });
+    trap(104, [] { QCoreApplication::processEvents(); });
+}
+
+void Form2::Form_Resize()
+{
+    const double width = scaleWidth();
+    const double height = scaleHeight();
+    lblData->setTwipsLeft(0);
+    lblData->setTwipsWidth(static_cast<float>(width));
+    lblData->setTwipsTop(static_cast<float>(height / 2 - double(lblData->twipsHeight()) / 2));
+    lblData->setVisible(false);
+    Picture1->setVisible(false);
+    const float pictureHeight = lblData->twipsHeight();
+    Picture1->setTwipsGeometry(0, static_cast<float>(height / 2 - double(pictureHeight) / 2),
+                               static_cast<float>(width), pictureHeight);
+}
+
+QString Form2::getStockQuote()
+{
+    return Quote::getStockQuote(mStockSymbol, this);
+}
+
+void Form2::ReLoadStyle()
+{
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("ReLoadStyle"));
+    using namespace Settings;
+    trap(100, [&] { lblData->setVisible(false); });
+    trap(102, [&] { Picture1->setVisible(false); });
+    trap(104, [&] { lblData->setCaption(getStockQuote()); });
+    trap(106, [&] { setFontName(lblData, stored(Key::FontName, "Arial")); });
+    trap(108, [&] { setFontFlag(lblData, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
+    trap(110,
+         [&] { setFontFlag(lblData, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
+    trap(112, [&] { setFontSize(lblData, Convert::toInt16(stored(Key::FontSize, "72"))); });
+    trap(114, [&] {
+        setFontFlag(lblData, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
+    });
+    trap(116, [&] {
+        setFontFlag(lblData, &QFont::setUnderline, storedFlag(Key::FontUnderLine, "False"));
+    });
+    trap(118, [&] { lblData->setForeColor(storedColor(Key::FontColor, "16777215")); });
+    trap(120, [&] { lblData->setBackColor(storedColor(Key::BackgroundColor, "0")); });
+    if (trap.when(122, [&] { return storedCentred(); }))
+        trap(124, [&] { lblData->setAlignment(MeasuringLabel::Center); });
+    else
+        trap(126, [&] { lblData->setAlignment(MeasuringLabel::LeftJustify); });
+    const auto setWindowBack = [&] {
+        mBackColor = storedColor(Key::BackgroundColor, "0");
+        Colors::setBackColor(this, mBackColor);
+    };
+    trap(128, setWindowBack);
+    trap(130, [&] { Colors::setBackColor(Label1, mBackColor); });
+    trap(132, [&] { mQuoteText = getStockQuote(); });
+    trap(134, [&] { setFontName(Picture1, stored(Key::FontName, "Arial")); });
+    trap(136, [&] { setFontFlag(Picture1, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
+    trap(138,
+         [&] { setFontFlag(Picture1, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
+    trap(140, [&] { setFontSize(Picture1, Convert::toInt16(stored(Key::FontSize, "72"))); });
+    trap(142, [&] {
+        setFontFlag(Picture1, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
+    });
+    trap(144, [&] {
+        setFontFlag(Picture1, &QFont::setUnderline, storedFlag(Key::FontUnderLine, "False"));
+    });
+    trap(146, setWindowBack);
+    trap(148, [&] { Picture1->setForeColor(storedColor(Key::FontColor, "16777215")); });
+    trap(150, [&] { Picture1->setBackColor(mBackColor); });
+    trap(152, [&] { lblData->setBackColor(mBackColor); });
+    trap(154, [&] { lblData->setForeColor(storedColor(Key::FontColor, "16777215")); });
+    trap(156, [&] { Colors::setBackColor(Label1, mBackColor); });
+    trap(158, [&] { mHideArmed = false; });
+    trap(160, [&] { mHideStep = 0; });
+}
+
+void Form2::Timer1_Timer()
+{
+    // One tick at a time: a tick that yields to pending events must not be
+    // entered again by the next timer expiry.
+    if (mInTick || Forms::ending())
+        return;
+    mInTick = true;
+    const QPointer<Form2> self(this);
+    const auto alive = [&] { return self && !Forms::ending(); };
+    const auto yield = [&] { QCoreApplication::processEvents(); };
+
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Timer1_Timer"));
+    trap(100, [&] { lblData->setVisible(false); });
+    trap(102, [&] { ++mTickCount; });
+    if (trap.when(104, [&] { return mTickCount >= RefreshTicks; })) {
+        trap(106, [&] { mQuoteText = getStockQuote(); });
+        if (!alive())
+            return;
+        trap(108, [&] { lblData->setCaption(getStockQuote()); });
+        if (!alive())
+            return;
+        trap(110, [&] { mTickCount = 0; });
+    }
+    if (!trap.when(112, [&] { return mQuoteText.isEmpty(); })) {
+        QStringList pieces;
+        QString caption;
+        trap(114, [&] { pieces = mQuoteText.split(CrLf); });
+        trap(116, [&] {
+            for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
+                caption += pieces[i] + CrLf;
+        });
+        trap(124, [&] { caption += formatTimeOfDay(Clock::instance().now()); });
+        trap(126, yield);
+        if (!alive())
+            return;
+        trap(128, [&] { lblData->setCaption(caption); });
+        trap(130, yield);
+        if (!alive())
+            return;
+        trap(132, [&] { Picture1->setVisible(true); });
+        trap(134, [&] { Picture1->cls(); });
+        trap(136, [&] { pieces = mQuoteText.split(CrLf); });
+        // Centred: half the box width less half the text width, each rounded
+        // to whole twips and halved by integer division.
+        const auto centredX = [&](const QString &text) {
+            const auto whole
+                    = [](double value) { return static_cast<std::int64_t>(std::nearbyint(value)); };
+            return double(whole(Picture1->twipsWidth()) / 2 - whole(Picture1->textWidth(text)) / 2);
+        };
+        for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
+            const QString &piece = pieces[i];
+            if (trap.when(140, [&] { return storedCentred(); }))
+                trap(142, [&] { Picture1->setCurrentX(centredX(piece)); });
+            else
+                trap(144, [&] { Picture1->setCurrentX(0); });
+            trap(146, [&] { Picture1->print(piece); });
+        }
+        QString now;
+        if (trap.when(150, [&] { return storedCentred(); }))
+            trap(152, [&] {
+                Picture1->setCurrentX(centredX(formatTimeOfDay(Clock::instance().now())));
+            });
+        else
+            trap(154, [&] { Picture1->setCurrentX(0); });
+        trap(156, [&] { Picture1->print(formatTimeOfDay(Clock::instance().now())); });
+        trap(158, yield);
+        if (!alive())
+            return;
+    }
+    trap(160, yield);
+    if (self)
+        mInTick = false;
+}
+
+void Form2::Timer2_Timer()
+{
+    if (Forms::ending())
+        return;
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Timer2_Timer"));
+    trap(100, [] { KeepAwake::instance().pressRightShift(); });
+    trap(102, [] { KeepAwake::instance().releaseRightShift(); });
+    trap(104, [] { QCoreApplication::processEvents(); });
+    trap(106, [] { KeepAwake::instance().resetIdleTimer(); });
+}
 
 void Form2::showDisplay()
 {
+    if (!isVisible()) {
+        skipTaskbar(this);
+        if (const QScreen *screen = this->screen())
+            setGeometry(screen->availableGeometry());
+    }
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
     show();
+    raise();
+    activateWindow();
+}
+
+bool Form2::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return Form::event(event);
+}
+
+void Form2::keyPressEvent(QKeyEvent *event)
+{
+    Form_KeyDown(keyCode(event));
+    event->accept();
+}
+
+void Form2::mouseMoveEvent(QMouseEvent *event)
+{
+    Form_MouseMove();
+    Form::mouseMoveEvent(event);
+}
+
+void Form2::resizeEvent(QResizeEvent *event)
+{
+    Form::resizeEvent(event);
+    runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
 }

@@ -2,17 +2,64 @@
 
 #include "app/form.h"
 
-// The full-screen display window (being built).
+#include <cstdint>
+
+class MeasuringLabel;
+class PictureBox;
+class QLabel;
+class QTimer;
+
+// The full-screen display: the quote lines and a live clock, refreshed from
+// the quote service every 600 ticks. Escape hides it and brings the options
+// window back; typing "hide" collapses the hint.
 class Form2 : public Form
 {
     Q_OBJECT
 
 public:
+    static constexpr int RefreshTicks = 600;
+
     explicit Form2(QWidget *parent = nullptr);
     ~Form2() override;
 
+    void Form_Load() override;
+    void Form_QueryUnload() override;
+    void Form_Activate();
+    void Form_KeyDown(int keyCode);
+    void Form_MouseMove();
+    void Form_Resize();
+
     void ReLoadStyle();
+    QString getStockQuote();
+    void Timer1_Timer();
+    void Timer2_Timer();
+
+    // Shows the window borderless and maximised over the available area.
     void showDisplay();
 
+    // The window's scale, in twips.
+    double scaleWidth() const;
+    double scaleHeight() const;
+
     QString mStockSymbol;
+    std::int32_t mTickCount = 0;
+    bool mHideArmed = false;
+    std::int16_t mHideStep = 0;
+    QString mQuoteText;
+
+    PictureBox *Picture1 = nullptr;
+    QTimer *Timer2 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QLabel *Label1 = nullptr;
+    MeasuringLabel *lblData = nullptr;
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    std::uint32_t mBackColor = 0;
+    bool mInTick = false;
 };

@@ -1,0 +1,28 @@
+#include "display/keepawake.h"
+
+#include "app/conversions.h"
+#include "app/runtimeerror.h"
+#include "display/keepawake_platform.h"
+
+namespace {
+
+KeepAwake *installedFake = nullptr;
+
+} // namespace
+
+KeepAwake &KeepAwake::instance()
+{
+    return installedFake ? *installedFake : platformKeepAwake();
+}
+
+void KeepAwake::install(KeepAwake *fake)
+{
+    installedFake = fake;
+}
+
+std::uint8_t rightShiftKeyCode(std::int64_t lookedUp)
+{
+    if (lookedUp == 0)
+        throw RuntimeError(QStringLiteral("The keyboard has no right Shift key"));
+    return Convert::toByte(lookedUp);
+}

@@ -1,0 +1,33 @@
+#include "display/keepawake.h"
+
+#include "app/conversions.h"
+#include "display/keepawake_platform.h"
+#include "display/keepawake_win32.h"
+
+namespace {
+
+// The scan code is looked up again for each key event and must fit a byte;
+// when it does not, the step fails before any event is sent. A scan code of 0
+// is passed on: Windows identifies the key by its virtual-key code.
+class WindowsKeepAwake : public KeepAwake
+{
+public:
+    void pressRightShift() override
+    {
+        Win32KeepAwake::sendRightShift(Convert::toByte(Win32KeepAwake::rightShiftScanCode()),
+                                       false);
+    }
+    void releaseRightShift() override
+    {
+        Win32KeepAwake::sendRightShift(Convert::toByte(Win32KeepAwake::rightShiftScanCode()), true);
+    }
+    void resetIdleTimer() override { Win32KeepAwake::requireSystemOnce(); }
+};
+
+} // namespace
+
+KeepAwake &platformKeepAwake()
+{
+    static WindowsKeepAwake windows;
+    return windows;
+}

@@ -1,0 +1,245 @@
+"""Drives the real program under Xvfb with openbox and real input events.
+
+Each Session owns a private X display, a window manager, a private settings
+folder and a private program folder (a copy of the program with the files it
+reads beside itself), so a run never touches the user's store or display.
+"""
+import argparse
+import configparser
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+TITLE = "Vantorel Briskane Tallow Marquee Edition"
+STORE = os.path.join("Halvex", TITLE + ".conf")
+TWIPS = 15
+
+
+def twips_center(left, top, width, height):
+    """The centre of a control given in twips, in pixels of its container."""
+    return round((left + width / 2) / TWIPS), round((top + height / 2) / TWIPS)
+
+
+def arguments():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True, help="build folder with the program")
+    parser.add_argument("--shots", required=True, help="folder for screenshots")
+    return parser.parse_args()
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+    print("ok -", message, flush=True)
+
+
+def wait_until(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+class Session:
+    def __init__(self, build, shots, width=1280, height=1024):
+        self.build = os.path.abspath(build)
+        self.shots = os.path.abspath(shots)
+        os.makedirs(self.shots, exist_ok=True)
+        self.tmp = tempfile.mkdtemp(prefix="tallow-e2e-")
+        self.app_dir = os.path.join(self.tmp, "app")
+        self.config = os.path.join(self.tmp, "config")
+        os.makedirs(self.app_dir)
+        os.makedirs(self.config)
+        for name in ("tallow-marquee", "HAND-M.CUR"):
+            shutil.copy2(os.path.join(self.build, name), self.app_dir)
+        self.processes = []
+        self.program = None
+        self.service = None
+        self.service_log = []
+        self._start_display(width, height)
+
+    # --- the desktop -----------------------------------------------------
+    def _start_display(self, width, height):
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        self.processes.append(xvfb)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise Failure("Xvfb did not start")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=self.config,
+                        QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
+        self.env.pop("WAYLAND_DISPLAY", None)
+        # No session bus: without this libdbus may start one that outlives the run.
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(wm)
+        wait_until(lambda: self._wm_running(), 20, "the window manager")
+
+    def _wm_running(self):
+        result = subprocess.run(["wmctrl", "-m"], env=self.env, capture_output=True, text=True)
+        return result.returncode == 0 and "Name:" in result.stdout
+
+    # --- the bundled quote service ----------------------------------------
+    def start_service(self):
+        binary = os.path.join(self.build, "tallow-quoted")
+        self.service = subprocess.Popen([binary, "--listen", "127.0.0.1:0"],
+                                        stderr=subprocess.PIPE, text=True)
+        self.processes.append(self.service)
+        port = wait_until(self._service_port, 20, "the quote service to listen")
+        with open(os.path.join(self.app_dir, "quote-service.ini"), "w") as ini:
+            ini.write(f"[QuoteService]\nHost=127.0.0.1:{port}\n")
+        return port
+
+    def _service_port(self):
+        if not hasattr(self, "_port_reader"):
+            self._port = None
+
+            def read():
+                for line in self.service.stderr:
+                    self.service_log.append(line.rstrip("\n"))
+                    match = re.search(r"listening on [\d.]+:(\d+)", line)
+                    if match:
+                        self._port = int(match.group(1))
+
+            self._port_reader = threading.Thread(target=read, daemon=True)
+            self._port_reader.start()
+        return self._port
+
+    def quote_requests(self):
+        return [line for line in self.service_log if "GetQuote" in line]
+
+    # --- the program ------------------------------------------------------
+    def start_program(self):
+        self.program = subprocess.Popen([os.path.join(self.app_dir, "tallow-marquee")],
+                                        env=self.env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+        self.processes.append(self.program)
+        return self.program
+
+    def program_output(self):
+        if self.program and self.program.poll() is not None and self.program.stdout:
+            return self.program.stdout.read()
+        return ""
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
+                                text=True, timeout=30)
+        return result.stdout.strip()
+
+    def find_window(self, title, timeout=30):
+        def search():
+            found = self.xdotool("search", "--onlyvisible", "--name", "^" + re.escape(title) + "$")
+            return found.split()[0] if found else None
+        return wait_until(search, timeout, f"a window titled {title!r}")
+
+    def window_gone(self, title):
+        return not self.xdotool("search", "--onlyvisible", "--name",
+                                "^" + re.escape(title) + "$")
+
+    def geometry(self, window):
+        shell = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=") for line in shell.splitlines() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def click(self, window, x, y):
+        self.xdotool("mousemove", "--window", window, str(x), str(y))
+        time.sleep(0.2)
+        self.xdotool("click", "1")
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "60", text)
+
+    def key(self, *keys):
+        self.xdotool("key", "--delay", "60", *keys)
+
+    def close_window(self, title):
+        subprocess.run(["wmctrl", "-c", title], env=self.env, check=True)
+
+    def screenshot(self, name):
+        path = os.path.join(self.shots, name)
+        dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
+                              check=True).stdout
+        subprocess.run(["convert", "xwd:-", "png:" + path], input=dump, check=True)
+        return path
+
+    @staticmethod
+    def brightness(path, x, y, width, height):
+        """Mean brightness (0 to 1) of a region of a screenshot."""
+        result = subprocess.run(
+            ["convert", path, "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-colorspace",
+             "Gray", "-format", "%[fx:mean]", "info:"], capture_output=True, text=True, check=True)
+        return float(result.stdout)
+
+    # --- the settings store -------------------------------------------------
+    def store_path(self):
+        return os.path.join(self.config, STORE)
+
+    def store(self):
+        parser = configparser.RawConfigParser(strict=False)
+        parser.optionxform = str
+        if os.path.exists(self.store_path()):
+            parser.read(self.store_path())
+        section = parser["General"] if parser.has_section("General") else {}
+        return {key.replace("%20", " "): value for key, value in section.items()}
+
+    def write_store(self, values):
+        os.makedirs(os.path.dirname(self.store_path()), exist_ok=True)
+        with open(self.store_path(), "w") as store:
+            store.write("[General]\n")
+            for key, value in values.items():
+                store.write(f"{key.replace(' ', '%20')}={value}\n")
+
+    def close(self):
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                try:
+                    process.wait(5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+
+def run(scenario):
+    """Runs scenario(session, args) and turns the result into an exit code."""
+    args = arguments()
+    session = Session(args.build, args.shots)
+    try:
+        scenario(session, args)
+    except Failure as failure:
+        print("FAILED -", failure, flush=True)
+        try:
+            print("screenshot:", session.screenshot("failure-" + os.path.basename(sys.argv[0])
+                                                    + ".png"))
+        except Exception:  # noqa: BLE001 - the failure above is what matters
+            pass
+        print(session.program_output())
+        return 1
+    finally:
+        session.close()
+    return 0
