@@ -12,15 +12,21 @@ QColor systemColor(unsigned index)
     const QPalette palette = QApplication::palette();
     switch (index) {
     case 0: // scroll bar
-    case 15: // button face
     case 4: // menu
-    case 25: // button light (3D light)
-    case 22: // 3D light
+    case 10: // active border
+    case 11: // inactive border
+    case 15: // button face
+    case 30: // menu bar
         return palette.color(QPalette::Button);
     case 1: // desktop
-    case 3: // inactive caption
     case 2: // active caption
+    case 13: // highlight
+    case 27: // active caption gradient
+    case 29: // menu highlight
         return palette.color(QPalette::Highlight);
+    case 3: // inactive caption
+    case 28: // inactive caption gradient
+        return palette.color(QPalette::Inactive, QPalette::Highlight);
     case 5: // window background
         return palette.color(QPalette::Base);
     case 6: // window frame
@@ -32,20 +38,26 @@ QColor systemColor(unsigned index)
     case 9: // caption text
     case 14: // highlight text
         return palette.color(QPalette::HighlightedText);
-    case 13: // highlight
-        return palette.color(QPalette::Highlight);
+    case 12: // application workspace
+        return palette.color(QPalette::Dark);
     case 16: // button shadow
         return palette.color(QPalette::Mid);
     case 17: // grey text
         return palette.color(QPalette::Disabled, QPalette::Text);
     case 18: // button text
         return palette.color(QPalette::ButtonText);
+    case 19: // inactive caption text
+        return palette.color(QPalette::Inactive, QPalette::HighlightedText);
     case 20: // button highlight
         return palette.color(QPalette::Light);
+    case 22: // 3D light
+        return palette.color(QPalette::Midlight);
     case 23: // tooltip text
         return palette.color(QPalette::ToolTipText);
     case 24: // tooltip background
         return palette.color(QPalette::ToolTipBase);
+    case 26: // hot-tracked item
+        return palette.color(QPalette::Link);
     default:
         return palette.color(QPalette::Window);
     }
@@ -69,10 +81,17 @@ std::uint32_t fromQColor(const QColor &color)
             | (std::uint32_t(rgb.blue()) << 16);
 }
 
+QString toText(std::uint32_t value)
+{
+    return QString::number(static_cast<std::int32_t>(value));
+}
+
 void setBackColor(QWidget *widget, std::uint32_t value)
 {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, toQColor(value));
+    // Buttons and check boxes fill their background from another role.
+    palette.setColor(widget->backgroundRole(), toQColor(value));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
     widget->setProperty("backColor", QVariant::fromValue(value));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/form.h"
+#include "app/seams.h"
 
 class PushButton;
 class QCheckBox;
@@ -58,6 +59,7 @@ public:
     PushButton *PushButton3 = nullptr;
     PushButton *PushButton5 = nullptr;
     PushButton *PushButton6 = nullptr;
+    FontChoice CommonDialog1{QString(), false, false, 8.0f, false, false};
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

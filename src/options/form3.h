@@ -2,7 +2,15 @@
 
 #include "app/form.h"
 
-// The colour window (being built).
+class PushButton;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+
+// The colour window: a swatch for the text colour and one for the background
+// colour of the display. A click on a swatch opens the colour dialog and
+// stores the colour at once. The options window is hidden while this window
+// is open and comes back when it closes.
 class Form3 : public Form
 {
     Q_OBJECT
@@ -10,4 +18,28 @@ class Form3 : public Form
 public:
     explicit Form3(QWidget *parent = nullptr);
     ~Form3() override;
+
+    void Form_Load() override;
+    void Form_Unload() override;
+
+    void Label1_Click();
+    void Label2_Click();
+    void PushButton1_Click();
+
+    QGroupBox *Frame1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label2 = nullptr;
+    PushButton *PushButton1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildControls();
+    void chooseSwatchColor(QLabel *swatch, const QString &key);
+
+    bool mPlaced = false;
 };

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "support/testsupport.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <functional>
+
+// The production font and colour dialogs, with every message box still
+// answered at once and recorded, so a failure cannot leave a real box open.
+class RealPickers : public FakeDialogs
+{
+public:
+    RealPickers()
+    {
+        Dialogs::install(nullptr);
+        mProduction = &Dialogs::instance();
+        Dialogs::install(this);
+    }
+    ~RealPickers() override { Dialogs::install(nullptr); }
+
+    void chooseFont(QWidget *parent, FontChoice &font) override
+    {
+        mProduction->chooseFont(parent, font);
+    }
+    void chooseColor(QWidget *parent, std::uint32_t &color) override
+    {
+        mProduction->chooseColor(parent, color);
+    }
+
+private:
+    Dialogs *mProduction = nullptr;
+};
+
+// Answers the next modal window from inside the event loop that shows it.
+inline void whenModal(std::function<void(QWidget *)> answer)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        }
+    });
+    poll->start();
+}
