@@ -6,6 +6,7 @@ reads beside itself), so a run never touches the user's store or display.
 """
 import argparse
 import configparser
+import ctypes
 import os
 import re
 import shutil
@@ -193,6 +194,37 @@ class Session:
             ["convert", path, "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-colorspace",
              "Gray", "-format", "%[fx:mean]", "info:"], capture_output=True, text=True, check=True)
         return float(result.stdout)
+
+    def idle_ms(self):
+        """The X server's idle time (MIT-SCREEN-SAVER), in milliseconds."""
+        xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
+        xss = ctypes.cdll.LoadLibrary("libXss.so.1")
+
+        class Info(ctypes.Structure):
+            _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int),
+                        ("kind", ctypes.c_int), ("til_or_since", ctypes.c_ulong),
+                        ("idle", ctypes.c_ulong), ("event_mask", ctypes.c_ulong)]
+
+        xlib.XOpenDisplay.restype = ctypes.c_void_p
+        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        xlib.XDefaultRootWindow.restype = ctypes.c_ulong
+        xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xlib.XFree.argtypes = [ctypes.c_void_p]
+        xss.XScreenSaverAllocInfo.restype = ctypes.POINTER(Info)
+        xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                              ctypes.POINTER(Info)]
+        display = xlib.XOpenDisplay(self.display.encode())
+        if not display:
+            raise Failure("cannot open the X display to read its idle time")
+        info = xss.XScreenSaverAllocInfo()
+        try:
+            if not xss.XScreenSaverQueryInfo(display, xlib.XDefaultRootWindow(display), info):
+                raise Failure("the X server has no MIT-SCREEN-SAVER extension")
+            return info.contents.idle
+        finally:
+            xlib.XFree(info)
+            xlib.XCloseDisplay(display)
 
     # --- the settings store -------------------------------------------------
     def store_path(self):
