@@ -3,6 +3,7 @@
 #include "app/forms.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 
 Form::Form(QWidget *parent) : QWidget(parent) { }
 
@@ -21,6 +22,19 @@ void Form::setMouseIcon(const QCursor &cursor)
 {
     mMouseIcon = cursor;
     setMousePointer(mMousePointer);
+}
+
+void Form::showEvent(QShowEvent *event)
+{
+    if (mCentreOnFirstShow) {
+        mCentreOnFirstShow = false;
+        if (const QScreen *screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
 }
 
 void Form::closeEvent(QCloseEvent *event)

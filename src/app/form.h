@@ -34,10 +34,15 @@ public:
     void setUnloading() { mUnloading = true; }
 
 protected:
+    // The window opens centred on its screen the first time it is shown.
+    void centreOnFirstShow() { mCentreOnFirstShow = true; }
+
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     int mMousePointer = PointerDefault;
     std::optional<QCursor> mMouseIcon;
     bool mUnloading = false;
+    bool mCentreOnFirstShow = false;
 };

@@ -16,7 +16,6 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QScreen>
 
 namespace {
 
@@ -54,6 +53,7 @@ Form1::Form1(QWidget *parent) : Form(parent)
     setWindowIcon(AppShell::designIcon());
     setFont(formFont());
     setFixedSize(twips(8040), twips(5445));
+    centreOnFirstShow();
     Colors::setBackColor(this, Colors::White);
     buildControls();
 }
@@ -290,17 +290,4 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         Text1_GotFocus();
     }
     return Form::eventFilter(watched, event);
-}
-
-void Form1::showEvent(QShowEvent *event)
-{
-    if (!mPlaced) {
-        mPlaced = true;
-        if (const QScreen *screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
-    }
-    Form::showEvent(event);
 }

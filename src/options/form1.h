@@ -63,11 +63,9 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
 
     bool mOpeningDisplay = false;
-    bool mPlaced = false;
 };

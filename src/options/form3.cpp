@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QScreen>
 
 Form3::Form3(QWidget *parent) : Form(parent)
 {
@@ -27,6 +26,7 @@ Form3::Form3(QWidget *parent) : Form(parent)
     font.setBold(true);
     setFont(font);
     setFixedSize(twips(8040), twips(1755));
+    centreOnFirstShow();
     buildControls();
 }
 
@@ -161,17 +161,4 @@ bool Form3::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return Form::eventFilter(watched, event);
-}
-
-void Form3::showEvent(QShowEvent *event)
-{
-    if (!mPlaced) {
-        mPlaced = true;
-        if (const QScreen *screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
-    }
-    Form::showEvent(event);
 }

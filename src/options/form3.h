@@ -35,11 +35,8 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
     void chooseSwatchColor(QLabel *swatch, const QString &key);
-
-    bool mPlaced = false;
 };
