@@ -2,22 +2,52 @@
 
 #include "app/runtimeerror.h"
 
-#include <QRegularExpression>
-
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
 namespace {
 
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Plain decimal numbers only: "1.5", "-3", "+7", ".5", "1e3"; not "", "abc",
+// "1,5", "0x10", "inf" or "nan".
+bool isPlainNumber(QStringView text)
+{
+    qsizetype i = 0;
+    const qsizetype end = text.size();
+    const auto digits = [&] {
+        const qsizetype from = i;
+        while (i < end && isDigit(text[i]))
+            ++i;
+        return i - from;
+    };
+    if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        ++i;
+    qsizetype mantissa = digits();
+    if (i < end && text[i] == QLatin1Char('.')) {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < end && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        ++i;
+        if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == end;
+}
+
 double toRounded(const QString &text)
 {
-    // Plain decimal numbers only: "1.5", "-3", "+7", ".5", "1e3"; not "",
-    // "abc", "1,5", "0x10", "inf" or "nan".
-    static const QRegularExpression number(
-            QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
     const QString trimmed = text.trimmed();
-    if (!number.match(trimmed).hasMatch())
+    if (!isPlainNumber(trimmed))
         throw RuntimeError(Errors::TypeMismatch);
     const double value = std::strtod(trimmed.toLatin1().constData(), nullptr);
     if (!std::isfinite(value))
