@@ -148,7 +148,10 @@ Form2::Form2(QWidget *parent) : Form(parent)
     Picture1->setForeColor(Colors::White);
     Picture1->setTwipsGeometry(2640, 30, 4350, 1650);
 
+    // Precise as well: a coarse timer may fire up to 5% late, past the minute
+    // that a screen saver may be set to.
     Timer2 = new QTimer(this);
+    Timer2->setTimerType(Qt::PreciseTimer);
     Timer2->setInterval(59000);
     connect(Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
 

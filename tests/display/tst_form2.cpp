@@ -163,6 +163,7 @@ void TestForm2::firstLoadSetsTheOptionBoxes()
     QVERIFY(form2->Label1->isVisibleTo(form2));
     QVERIFY(form2->Timer2->isActive());
     QCOMPARE(form2->Timer2->interval(), 59000);
+    QCOMPARE(form2->Timer2->timerType(), Qt::PreciseTimer);
     QCOMPARE(mEnv->stored("Check4"), QStringLiteral("1"));
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("<absent>"));
     QVERIFY(!form2->Picture1->isVisibleTo(form2));
