@@ -86,7 +86,7 @@ run() {
     grep -E '^==[0-9]+==ERROR|^==fuzz==|^SUMMARY|runtime error' "$log" | head -n5 >&2 || true
     return 1
   fi
-  echo "${executions:-0}" >>"$build/logs/executions"
+  tally=$((tally + ${executions:-0}))
 }
 
 [ $# -ge 1 ] || usage
@@ -106,6 +106,7 @@ case "$1" in
     work=$build/check-work/$target
     rm -rf "$work"
     mkdir -p "$build/logs"
+    tally=0
     run "$target" "$work" "$build/logs/check-$target.log" \
       -seed=1 -runs=$((seeds + $3)) -max_total_time=300
     ;;
@@ -117,14 +118,13 @@ case "$1" in
     list=("$@")
     [ ${#list[@]} -gt 0 ] || mapfile -t list < <(targets)
     mkdir -p "$build/logs"
-    rm -f "$build/logs/executions"
+    tally=0
     failed=0
     for target in "${list[@]}"; do
       run "$target" "$build/corpus-work/$target" "$build/logs/$target.log" \
         -max_total_time="$seconds" || failed=1
     done
-    total=$(awk '{ s += $1 } END { print s + 0 }' "$build/logs/executions" 2>/dev/null || echo 0)
-    echo "total executions without a finding: $total"
+    echo "total executions without a finding: $tally"
     exit $failed
     ;;
 esac
