@@ -2,9 +2,8 @@
 
 #include "app/runtimeerror.h"
 
-#include <QLocale>
-
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -50,11 +49,7 @@ double toRounded(const QString &text)
     const QString trimmed = text.trimmed();
     if (!isPlainNumber(trimmed))
         throw RuntimeError(Errors::TypeMismatch);
-    // Read in the C locale: stored numbers always use a decimal point, while
-    // strtod follows the user's locale and stops at the point where that uses
-    // a comma ("11.5" read as 11). A number too large reads as infinity, one
-    // too small for a double as zero.
-    const double value = QLocale::c().toDouble(trimmed);
+    const double value = std::strtod(trimmed.toLatin1().constData(), nullptr);
     if (!std::isfinite(value))
         throw RuntimeError(Errors::Overflow);
     // nearbyint rounds half to even in the default rounding mode.
