@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "app/twips.h"
 #include "display/keepawake.h"
+#include "display/latinkey.h"
 #include "display/measuringlabel.h"
 #include "display/picturebox.h"
 #include "display/windowhints.h"
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 
 #include <cmath>
@@ -77,7 +79,8 @@ bool storedCentred()
     return Convert::toInt16(stored(Settings::Key::Combo1, "1")) == 1;
 }
 
-// The classic key code of a Qt key: letters and digits keep their code.
+// The classic key code of a Qt key: letters and digits keep their code. A
+// letter key of a non-Latin layout counts as the Latin letter of the same key.
 int keyCode(const QKeyEvent *event)
 {
     const int key = event->key();
@@ -89,24 +92,34 @@ int keyCode(const QKeyEvent *event)
     case Qt::Key_Shift:
         return VkShift;
     default:
+        if (const int letter = latinLetterOfKey(event))
+            return letter;
         return 0xFF; // any other key: it only has to be none of the above
     }
 }
 
-// The options window's two options, through the registry: the display does
-// not know the options window's class.
+// The options window, through the registry: the display does not know its
+// class. It can no longer be loaded once the program is ending.
+Form &optionsWindow()
+{
+    Form *form = Forms::form(Forms::Window::Options);
+    if (!form)
+        throw RuntimeError(Errors::ObjectNotSet);
+    return *form;
+}
+
+// The options window's two options.
 DisplayOptions &options()
 {
-    auto *options = dynamic_cast<DisplayOptions *>(Forms::form(Forms::Window::Options));
+    auto *options = dynamic_cast<DisplayOptions *>(&optionsWindow());
     if (!options)
         throw RuntimeError(Errors::ObjectNotSet);
     return *options;
 }
 
-void showOptions()
+qint64 msecsNow()
 {
-    if (Form *options = Forms::form(Forms::Window::Options))
-        options->show();
+    return Clock::instance().now().toMSecsSinceEpoch();
 }
 
 } // namespace
@@ -144,11 +157,11 @@ Form2::Form2(QWidget *parent) : Form(parent)
     Timer2->setInterval(59000);
     connect(Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
 
-    // A precise timer: a coarse one drifts and now and then skips a second.
+    // A precise timer: a coarse one may fire late by a few percent.
     Timer1 = new QTimer(this);
     Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
+    Timer1->setSingleShot(true);
+    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Expired);
 
     Label1 = new QLabel(QStringLiteral("Press ESC To Exit. Type 'hide' to hide this text."), this);
     Label1->setGeometry(twipsRect(120, 120, 4335, 495));
@@ -176,7 +189,7 @@ Form2::Form2(QWidget *parent) : Form(parent)
                            static_cast<QWidget *>(lblData)})
         child->setFocusPolicy(Qt::NoFocus);
 
-    Timer1->start();
+    armTimer1();
 }
 
 Form2::~Form2() = default;
@@ -241,7 +254,7 @@ void Form2::Form_KeyDown(int keyCode)
         reset(102);
     if (trap.when(106, [&] { return keyCode == VkEscape; })) {
         trap(108, [&] { hide(); });
-        trap(110, [&] { showOptions(); });
+        trap(110, [&] { optionsWindow().show(); });
         return;
     }
     if (trap.when(112, [&] { return keyCode == Qt::Key_H; })) {
@@ -283,7 +296,7 @@ void Form2::Form_MouseMove()
 void Form2::Form_QueryUnload()
 {
     ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_QueryUnload"));
-    trap(100, [] { showOptions(); });
+    trap(100, [] { optionsWindow().show(); });
     trap(102, [] { QCoreApplication::processEvents(); });
     trap(104, [] { QCoreApplication::processEvents(); });
 }
@@ -366,8 +379,18 @@ void Form2::Timer1_Timer()
     // entered again by the next timer expiry.
     if (mInTick || Forms::ending())
         return;
-    mInTick = true;
     const QPointer<Form2> self(this);
+    // The tick may end early, and the window may be gone by then.
+    struct InTick
+    {
+        const QPointer<Form2> &form;
+        ~InTick()
+        {
+            if (form)
+                form->mInTick = false;
+        }
+    } inTick{self};
+    mInTick = true;
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
 
@@ -429,8 +452,30 @@ void Form2::Timer1_Timer()
             return;
     }
     trap(160, yield);
-    if (self)
-        mInTick = false;
+}
+
+void Form2::armTimer1()
+{
+    const qint64 now = msecsNow();
+    const int intoSecond = int((now % Timer1Interval + Timer1Interval) % Timer1Interval);
+    Timer1->start(Timer1Interval - intoSecond + Timer1Margin);
+}
+
+void Form2::Timer1_Expired()
+{
+    if (Forms::ending())
+        return;
+    const qint64 now = msecsNow();
+    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
+    // Armed first, so that a tick that stops the timer (unload, the end of
+    // the program) leaves it stopped.
+    armTimer1();
+    // Early for its second (a clock set back, a timer ahead of the wall
+    // clock), or while a tick is still running: only the re-alignment.
+    if (second == mLastTickSecond || mInTick)
+        return;
+    mLastTickSecond = second;
+    Timer1_Timer();
 }
 
 void Form2::Timer2_Timer()
@@ -480,4 +525,13 @@ void Form2::resizeEvent(QResizeEvent *event)
 {
     Form::resizeEvent(event);
     runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    Form::showEvent(event);
+    // Every start of the display is laid out for the style and quote it just
+    // loaded, also when the window keeps its size and no resize comes.
+    if (!event->spontaneous())
+        runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
 }
