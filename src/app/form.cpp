@@ -64,6 +64,12 @@ void Form::setMouseIcon(const QCursor &cursor)
     setMousePointer(mMousePointer);
 }
 
+void Form::nameControls(std::initializer_list<std::pair<QObject *, const char *>> controls)
+{
+    for (const auto &[control, name] : controls)
+        control->setObjectName(QLatin1String(name));
+}
+
 void Form::setPointerOnMove(QWidget *area, int code)
 {
     mPointerOnMove.insert(area, code);

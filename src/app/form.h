@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QWidget>
 
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 class QCheckBox;
 
@@ -48,6 +50,10 @@ public:
 protected:
     // The window opens centred on its screen the first time it is shown.
     void centreOnFirstShow() { mCentreOnFirstShow = true; }
+
+    // Gives each control its member name as object name, the name tests find
+    // it by.
+    static void nameControls(std::initializer_list<std::pair<QObject *, const char *>> controls);
 
     // The pointer rule: a mouse move over `area` (the window, a frame, a
     // button, a colour swatch) sets the window's pointer to `code`, and the

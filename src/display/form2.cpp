@@ -177,13 +177,11 @@ Form2::Form2(QWidget *parent) : Form(parent)
     lblData->setCaption(QStringLiteral("12345"));
     lblData->hide();
 
-    const std::pair<QObject *, const char *> names[] = {{Picture1, "Picture1"},
-                                                        {Timer2, "Timer2"},
-                                                        {Timer1, "Timer1"},
-                                                        {Label1, "Label1"},
-                                                        {lblData, "lblData"}};
-    for (const auto &[control, name] : names)
-        control->setObjectName(QLatin1String(name));
+    nameControls({{Picture1, "Picture1"},
+                  {Timer2, "Timer2"},
+                  {Timer1, "Timer1"},
+                  {Label1, "Label1"},
+                  {lblData, "lblData"}});
 
     for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
                            static_cast<QWidget *>(lblData)})

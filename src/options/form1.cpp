@@ -122,21 +122,19 @@ void Form1::buildControls()
     setPointerOnMove(this, PointerDefault);
     Text1->installEventFilter(this);
 
-    const std::pair<QObject *, const char *> names[] = {{PushButton1, "PushButton1"},
-                                                        {Frame2, "Frame2"},
-                                                        {Text1, "Text1"},
-                                                        {PushButton4, "PushButton4"},
-                                                        {Frame1, "Frame1"},
-                                                        {Check4, "Check4"},
-                                                        {Check1, "Check1"},
-                                                        {Frame6, "Frame6"},
-                                                        {Combo1, "Combo1"},
-                                                        {PushButton2, "PushButton2"},
-                                                        {PushButton3, "PushButton3"},
-                                                        {PushButton5, "PushButton5"},
-                                                        {PushButton6, "PushButton6"}};
-    for (const auto &[control, name] : names)
-        control->setObjectName(QLatin1String(name));
+    nameControls({{PushButton1, "PushButton1"},
+                  {Frame2, "Frame2"},
+                  {Text1, "Text1"},
+                  {PushButton4, "PushButton4"},
+                  {Frame1, "Frame1"},
+                  {Check4, "Check4"},
+                  {Check1, "Check1"},
+                  {Frame6, "Frame6"},
+                  {Combo1, "Combo1"},
+                  {PushButton2, "PushButton2"},
+                  {PushButton3, "PushButton3"},
+                  {PushButton5, "PushButton5"},
+                  {PushButton6, "PushButton6"}});
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);

@@ -70,11 +70,12 @@ void Form3::buildControls()
     setPointerOnMove(this, PointerDefault);
     setPointerOnMove(PushButton1, PointerCustom);
 
-    const std::pair<QObject *, const char *> names[]
-            = {{Frame1, "Frame1"}, {Label1, "Label1"},           {Frame2, "Frame2"},
-               {Label2, "Label2"}, {PushButton1, "PushButton1"}, {Text1, "Text1"}};
-    for (const auto &[control, name] : names)
-        control->setObjectName(QLatin1String(name));
+    nameControls({{Frame1, "Frame1"},
+                  {Label1, "Label1"},
+                  {Frame2, "Frame2"},
+                  {Label2, "Label2"},
+                  {PushButton1, "PushButton1"},
+                  {Text1, "Text1"}});
 
     connect(PushButton1, &QPushButton::clicked, this, &Form3::PushButton1_Click);
 }
