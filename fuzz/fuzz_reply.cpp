@@ -3,6 +3,8 @@
 // the lines built. Error boxes go to a silent seam and are checked.
 #include "fuzzsupport.h"
 
+#include "app/errortrap.h"
+#include "app/scopedoverride.h"
 #include "quote/quote.h"
 
 namespace {
@@ -25,9 +27,10 @@ const QString Symbol = QStringLiteral("MSFT");
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     Fuzz::startApplication();
-    Quote::installFetcher(&gFetcher);
-    Dialogs::install(&gDialogs);
-    Clock::install(&gClock);
+    // Installed for the life of the process.
+    static ScopedOverride<Quote::Fetcher> fetcher(gFetcher);
+    static ScopedOverride<Dialogs> dialogs(gDialogs);
+    static ScopedOverride<Clock> clock(gClock);
     return 0;
 }
 
@@ -35,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     gFetcher.reply = Fuzz::bytes(data, size);
     gDialogs.messages.clear();
-    const QString text = Quote::getStockQuote(Symbol);
+    // The trap the display's fetch runs under.
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+    const QString text = Quote::getStockQuote(trap, Symbol);
 
     const QString boxes = gDialogs.messages.join(QStringLiteral("\n---\n"));
     const bool refused = !gDialogs.messages.isEmpty()
