@@ -508,7 +508,7 @@ void writeStoreFile(const QString &path, const QString &key, const QString &valu
             throw Refused(Refused::Unwritable);
         // QSettings, which reads the file, keeps a parsed copy per process and
         // trusts it while size and modification time (in ms) are unchanged:
-        // make the time differ from the file's it replaces.
+        // make the new time later than that of the file it replaces.
         const QDateTime before = current.exists() ? current.lastModified() : QDateTime();
         if (before.isValid() && out.fileTime(QFileDevice::FileModificationTime) <= before)
             out.setFileTime(before.addMSecs(1), QFileDevice::FileModificationTime);
