@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -26,6 +28,9 @@ public:
                         title, shown, QMessageBox::Ok, parent);
         box.setTextFormat(Qt::PlainText);
         box.setWindowModality(Qt::ApplicationModal);
+        if (const int wait = Dialogs::messageAutoClose(); wait > 0) {
+            QTimer::singleShot(wait, &box, [&box] { box.button(QMessageBox::Ok)->click(); });
+        }
         box.exec();
     }
 
@@ -84,6 +89,7 @@ public:
 
 QtDialogs gQtDialogs;
 Dialogs *gDialogs = &gQtDialogs;
+int gMessageAutoClose = 0;
 SystemClock gSystemClock;
 const Clock *gClock = &gSystemClock;
 
@@ -97,6 +103,16 @@ Dialogs &Dialogs::instance()
 void Dialogs::install(Dialogs *dialogs)
 {
     gDialogs = dialogs ? dialogs : &gQtDialogs;
+}
+
+void Dialogs::setMessageAutoClose(int milliseconds)
+{
+    gMessageAutoClose = milliseconds;
+}
+
+int Dialogs::messageAutoClose()
+{
+    return gMessageAutoClose;
 }
 
 const Clock &Clock::instance()

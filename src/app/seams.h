@@ -40,6 +40,12 @@ public:
     static Dialogs &instance();
     // Replaces the production dialogs (nullptr restores them). Not owned.
     static void install(Dialogs *dialogs);
+
+    // For an unattended wall screen: the production message box closes by
+    // itself after this many milliseconds, as if OK were pressed. 0, the
+    // default, leaves it open until someone answers it.
+    static void setMessageAutoClose(int milliseconds);
+    static int messageAutoClose();
 };
 
 class Clock
