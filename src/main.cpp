@@ -12,6 +12,7 @@ int main(int argc, char *argv[])
     if (const int code = CommandLine::handle(argc, argv, options); code >= 0)
         return code;
     QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("example.halvex.TallowMarquee"));
     SingleInstance instance;
     if (!instance.start())
         return 0;
