@@ -2,6 +2,7 @@
 
 #include "app/colors.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QFontDialog>
@@ -9,10 +10,15 @@
 #include <QGroupBox>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
 namespace {
+
+// The window the last box came over, for a box opened before the focus came
+// back from the one before it.
+QPointer<QWidget> gBoxOwner;
 
 class QtDialogs final : public Dialogs
 {
@@ -28,10 +34,19 @@ public:
                         title, shown, QMessageBox::Ok, parent);
         box.setTextFormat(Qt::PlainText);
         box.setWindowModality(Qt::ApplicationModal);
+        QPointer<QWidget> owner = parent ? parent->window() : QApplication::activeWindow();
+        if (owner)
+            gBoxOwner = owner;
+        else
+            owner = gBoxOwner;
         if (const int wait = Dialogs::messageAutoClose(); wait > 0) {
             QTimer::singleShot(wait, &box, [&box] { box.button(QMessageBox::Ok)->click(); });
         }
         box.exec();
+        // The window manager does not give the focus back to a window kept
+        // out of the taskbar, such as the display: give it back ourselves.
+        if (owner && owner->isVisible() && !owner->isMinimized())
+            owner->activateWindow();
     }
 
     void chooseFont(QWidget *parent, FontChoice &font) override;
