@@ -5,6 +5,7 @@ installed program started through its link in bin."""
 import argparse
 import gzip
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -88,6 +89,18 @@ def main():
               and "\nEnvironmentFile=-%h/.config/tallow-marquee/quoted.env\n" in unit
               and "\nRestart=on-failure\n" in unit,
               "the user unit starts /usr/bin/tallow-quoted with the user's options file")
+
+        # systemd's own check, with the unit pointed at the installed service
+        # and its manual page.
+        if shutil.which("systemd-analyze"):
+            staged = os.path.join(dest, "tallow-quoted.service")
+            with open(staged, "w") as copy:
+                copy.write(unit.replace("/usr/bin/tallow-quoted",
+                                        os.path.join(dest, "usr/bin/tallow-quoted")))
+            result = run(["systemd-analyze", "verify", staged],
+                         env=dict(os.environ, MANPATH=os.path.join(dest, "usr/share/man")))
+            check(result.returncode == 0 and not result.stderr.strip(),
+                  "systemd-analyze verify accepts the unit", result.stderr)
 
         # Through the link, from another folder and with no display.
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
