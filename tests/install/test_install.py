@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Installs the build into a temporary DESTDIR with prefix /usr and checks the
-layout, the desktop entry and AppStream data with their validators, and the
-installed program started through its link in bin."""
+layout, the desktop entry, AppStream data and user unit with their validators,
+and the installed program started through its link in bin; then packs the
+Debian package and runs lintian on it."""
 import argparse
 import gzip
 import os
@@ -107,6 +108,27 @@ def main():
         result = run([link, "--version"], cwd="/", env=env, timeout=60)
         check(result.returncode == 0 and result.stdout == f"tallow-marquee {args.version}\n",
               f"the installed program prints its version ({result.stdout.strip()!r})")
+
+    # The Debian package: computed dependencies, and nothing lintian calls
+    # an error.
+    with tempfile.TemporaryDirectory(prefix="tallow-deb-") as folder:
+        cpack = os.path.join(os.path.dirname(args.cmake), "cpack")
+        result = run([cpack, "-G", "DEB", "-B", folder], cwd=args.build)
+        packages = [name for name in os.listdir(folder) if name.endswith(".deb")]
+        check(result.returncode == 0 and len(packages) == 1, "cpack -G DEB makes one package",
+              result.stdout + result.stderr)
+        if packages:
+            deb = os.path.join(folder, packages[0])
+            depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout
+            check("libqt6widgets6" in depends and "libc6" in depends,
+                  f"the package depends on the libraries it links ({depends.strip()})")
+            contents = run(["dpkg-deb", "-c", deb]).stdout
+            check("./usr/share/doc/tallow-marquee/copyright" in contents
+                  and "./usr/share/doc/tallow-marquee/changelog.gz" in contents,
+                  "the package carries its copyright file and changelog")
+            result = run(["lintian", "--fail-on", "error", deb])
+            check(result.returncode == 0 and "\nE: " not in "\n" + result.stdout,
+                  "lintian finds no error", result.stdout + result.stderr)
 
     print(f"{len(passed)} passed, {len(failures)} failed")
     return 1 if failures else 0
