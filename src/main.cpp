@@ -3,6 +3,7 @@
 #include "app/singleinstance.h"
 #include "options/form1.h"
 #include "options/kiosk.h"
+#include "options/windows.h"
 
 #include <QApplication>
 
@@ -46,6 +47,7 @@ int main(int argc, char *argv[])
     SingleInstance instance;
     if (!instance.start())
         return 0;
+    Forms::registerWindows();
     Forms::form1()->show();
     if (options.kiosk)
         Kiosk::start(options.boxCloseMilliseconds);

@@ -12,7 +12,10 @@ namespace Kiosk {
 void start(int boxCloseMilliseconds)
 {
     Dialogs::setMessageAutoClose(boxCloseMilliseconds);
-    QTimer::singleShot(0, Forms::form1(), [] { Forms::form1()->PushButton1->click(); });
+    QTimer::singleShot(0, Forms::form1(), [] {
+        if (auto *button = Forms::form1()->findChild<PushButton *>(QStringLiteral("PushButton1")))
+            button->click();
+    });
 }
 
 } // namespace Kiosk
