@@ -84,11 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     if (saved) {
         // The value reads back, and no other value changed on the way.
-        FUZZ_CHECK(Settings::get(key, absent) == value, key);
+        FUZZ_CHECK(Settings::get(key, absent) == value,
+                   key + QStringLiteral(": wrote ") + value + QStringLiteral(", read ")
+                           + Settings::get(key, absent) + QStringLiteral("\nfile:\n")
+                           + QString::fromUtf8(readAll(file)));
         for (std::size_t i = 0; i < Keys.size(); ++i) {
             if (Keys[i].compare(key, Qt::CaseInsensitive) != 0)
                 FUZZ_CHECK(Settings::get(Keys[i], absent) == before[i],
-                           Keys[i] + QStringLiteral(": ") + before[i]);
+                           Keys[i] + QStringLiteral(": was ") + before[i] + QStringLiteral(", now ")
+                                   + Settings::get(Keys[i], absent)
+                                   + QStringLiteral(" after saving ") + key
+                                   + QStringLiteral("\nfile:\n")
+                                   + QString::fromUtf8(readAll(file)));
         }
     } else {
         // A save that reports failure leaves the file as it was.

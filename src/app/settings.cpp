@@ -153,7 +153,7 @@ int traits(char c)
 // backslash escapes the next character (a line end too), a line end inside
 // quotes does not end the line, and a ';' outside quotes starts a comment.
 bool readIniLine(const QByteArray &data, qsizetype &pos, qsizetype &lineStart,
-                 qsizetype &lineLength, qsizetype &equalsPos)
+                 qsizetype &lineLength, qsizetype &equalsPos, bool *openQuote = nullptr)
 {
     const qsizetype size = data.size();
     bool inQuotes = false;
@@ -200,6 +200,8 @@ bool readIniLine(const QByteArray &data, qsizetype &pos, qsizetype &lineStart,
     }
     lineLength = i - lineStart;
     pos = i;
+    if (openQuote)
+        *openQuote = inQuotes;
     return lineLength > 0;
 }
 
@@ -356,21 +358,29 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
     QList<Line> matches;
     bool exactSpelling = false;
     qsizetype generalEnd = -1; // end of the last line of the section, -1: no section
+    // A last line whose quote is never closed runs to the end of the file, so
+    // an entry added after it would be read as part of its value.
+    qsizetype generalOpenLine = -1;
     bool inGeneral = true;
     qsizetype pos = data.startsWith("\xef\xbb\xbf") ? 3 : 0;
     const qsizetype bodyStart = pos;
     qsizetype lineStart = 0;
     qsizetype lineLength = 0;
     qsizetype equalsPos = -1;
-    while (readIniLine(data, pos, lineStart, lineLength, equalsPos)) {
+    bool openQuote = false;
+    qsizetype openEnd = -1; // start of the file's last line when its quote is never closed
+    while (readIniLine(data, pos, lineStart, lineLength, equalsPos, &openQuote)) {
         const qsizetype lineEnd = lineStart + lineLength;
+        openEnd = openQuote ? lineStart : -1;
         if (data.at(lineStart) == '[') {
             const qsizetype close = data.indexOf(']', lineStart);
             if (close < 0 || close >= lineEnd)
                 throw Refused(Refused::Unreadable);
             const QByteArray section = data.mid(lineStart + 1, close - lineStart - 1).trimmed();
             inGeneral = section.compare("general", Qt::CaseInsensitive) == 0;
-            if (inGeneral)
+            // A header whose quote is never closed hides the rest of the file:
+            // the entry then goes into a [General] section of its own.
+            if (inGeneral && !openQuote)
                 generalEnd = lineEnd;
             continue;
         }
@@ -379,6 +389,7 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
         if (!inGeneral)
             continue;
         generalEnd = lineEnd;
+        generalOpenLine = openQuote ? lineStart : -1;
         const QString lineKey = unescapedKey(data.mid(lineStart, equalsPos - lineStart).trimmed());
         if (lineKey.compare(key, Qt::CaseInsensitive) == 0) {
             matches.append({lineStart, lineEnd, lineKey});
@@ -406,6 +417,8 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
                 end += 1;
             result.remove(matches[i].start, end - matches[i].start);
         }
+    } else if (generalOpenLine >= 0) {
+        result.insert(generalOpenLine, entry + lineBreak);
     } else if (generalEnd >= 0) {
         result.insert(generalEnd, lineBreak + entry);
     } else {
@@ -414,7 +427,10 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
             section += lineBreak;
         result.insert(bodyStart, section);
     }
-    if (!result.endsWith('\n'))
+    // A line break after a quote left open would join its value.
+    const bool endsInOpenQuote
+            = openEnd >= 0 && (matches.isEmpty() || matches.last().start != openEnd);
+    if (!result.endsWith('\n') && !endsInOpenQuote)
         result += lineBreak;
     return result;
 }
