@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
-
 using namespace quoted;
 
 Q_DECLARE_METATYPE(quoted::Provider)
@@ -234,37 +231,6 @@ private slots:
         QVERIFY(logs.front().find("provider finnhub, symbol ACME: Recv failure") == 0);
         for (const auto &line : logs)
             QVERIFY2(line.find(kKey) == std::string::npos, line.c_str());
-    }
-
-    // While one request for a symbol waits on the provider, the others asking
-    // for it share that request, and cached symbols are answered meanwhile.
-    void sharesOneRequestPerSymbol()
-    {
-        std::atomic<int> requests{0};
-        std::atomic<bool> release{false};
-        Gateway gateway(
-                {Provider::Finnhub, "http://stand-in", kKey, std::chrono::seconds(60),
-                 std::chrono::seconds(900)},
-                [&](const std::string &url) {
-                    ++requests;
-                    while (url.find("SLOW") != std::string::npos && !release)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                    return ProviderReply{200, R"({"c":10.5,"pc":10})", {}, {}};
-                },
-                [] { return std::chrono::steady_clock::now(); }, [](const std::string &) {});
-        QCOMPARE(gateway.quote("FAST").status, 200);
-        std::atomic<int> answered{0};
-        std::vector<std::thread> askers;
-        for (int i = 0; i < 100; ++i)
-            askers.emplace_back([&] { answered += gateway.quote("SLOW").status == 200; });
-        QTRY_COMPARE(requests.load(), 2);
-        QCOMPARE(gateway.quote("FAST").status, 200);
-        QCOMPARE(answered.load(), 0);
-        release = true;
-        for (auto &asker : askers)
-            asker.join();
-        QCOMPARE(answered.load(), 100);
-        QCOMPARE(requests.load(), 2);
     }
 
     void readsOnlyRegularFiles_data()

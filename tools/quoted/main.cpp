@@ -313,6 +313,13 @@ private:
 // httplib's server with its connection loop replaced by one over BoundedStream.
 class Server : public httplib::Server
 {
+public:
+    // httplib listens with a backlog of 5: a burst of connections arriving while
+    // the accepting thread waits for a core would see SYNs dropped and retried
+    // seconds later. Linux takes a new backlog from a second listen().
+    void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+
+private:
     bool process_and_close_socket(socket_t sock) override
     {
         BoundedStream stream(sock, int(read_timeout_sec_ * 1000));
@@ -620,6 +627,7 @@ int main(int argc, char **argv)
                      options.port);
         return 1;
     }
+    server.widenBacklog();
     const bool v6 = options.host.find(':') != std::string::npos;
     std::fprintf(stderr, "listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
                  v6 ? "]" : "", port);
