@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -92,10 +93,11 @@ std::string decimal(double value, int decimals, bool withSign)
     const std::int64_t step = decimals == 4 ? 100 : 10000;
     const std::int64_t units = (micro + step / 2) / step;
     const std::int64_t scale = decimals == 4 ? 10000 : 100;
-    std::string fraction = std::to_string(units % scale);
-    fraction.insert(0, size_t(decimals) - fraction.size(), '0');
     const char *sign = units == 0 ? "" : value < 0 ? "-" : withSign ? "+" : "";
-    return sign + std::to_string(units / scale) + "." + fraction;
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign, static_cast<long long>(units / scale),
+                  decimals, static_cast<long long>(units % scale));
+    return text;
 }
 
 int decimalsFor(double last)
