@@ -1,6 +1,7 @@
 // tallow-quoted: a small local delayed-quote service for tallow-marquee.
 // It answers the GetQuote request of the quote protocol from a CSV table whose
-// prices take a deterministic ten-minute random walk.
+// prices take a deterministic ten-minute random walk (sample mode), or with
+// delayed quotes fetched from a market-data provider through a cache.
 
 #include "gateway.h"
 #include "quotebook.h"
@@ -82,7 +83,7 @@ const char *const kUsage
           "                        in this many seconds (default 60)\n"
           "  --max-stale SECONDS   provider mode: when the provider fails, serve a quote up\n"
           "                        to this old (default 900), else answer 503\n"
-          "  --help                show this help and exit\n"
+          "  -h, --help            show this help and exit\n"
           "  --version             show the version and exit\n"
           "\n"
           "Exit status: 0 when stopped by SIGINT or SIGTERM, 1 when the address cannot be\n"
