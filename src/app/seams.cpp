@@ -2,6 +2,7 @@
 
 #include "app/colors.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QFontDialog>
@@ -9,8 +10,13 @@
 #include <QGroupBox>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
+
+// The window the last box came over, for a box opened before the focus came
+// back from the one before it.
+QPointer<QWidget> gBoxOwner;
 
 class QtDialogs final : public Dialogs
 {
@@ -26,7 +32,16 @@ public:
                         title, shown, QMessageBox::Ok, parent);
         box.setTextFormat(Qt::PlainText);
         box.setWindowModality(Qt::ApplicationModal);
+        QPointer<QWidget> owner = parent ? parent->window() : QApplication::activeWindow();
+        if (owner)
+            gBoxOwner = owner;
+        else
+            owner = gBoxOwner;
         box.exec();
+        // The window manager does not give the focus back to a window kept
+        // out of the taskbar, such as the display: give it back ourselves.
+        if (owner && owner->isVisible() && !owner->isMinimized())
+            owner->activateWindow();
     }
 
     void chooseFont(QWidget *parent, FontChoice &font) override;

@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "app/twips.h"
 #include "display/keepawake.h"
+#include "display/latinkey.h"
 #include "display/measuringlabel.h"
 #include "display/picturebox.h"
 #include "options/form1.h"
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 
 #include <cmath>
@@ -92,7 +94,8 @@ bool storedCentred()
     return Convert::toInt16(stored(Settings::Key::Combo1, "1")) == 1;
 }
 
-// The classic key code of a Qt key: letters and digits keep their code.
+// The classic key code of a Qt key: letters and digits keep their code. A
+// letter key of a non-Latin layout counts as the Latin letter of the same key.
 int keyCode(const QKeyEvent *event)
 {
     const int key = event->key();
@@ -104,8 +107,24 @@ int keyCode(const QKeyEvent *event)
     case Qt::Key_Shift:
         return VkShift;
     default:
+        if (const int letter = latinLetterOfKey(event))
+            return letter;
         return 0xFF; // any other key: it only has to be none of the above
     }
+}
+
+// The options window, which can no longer be loaded once the program is ending.
+Form1 &optionsWindow()
+{
+    Form1 *form = Forms::form1();
+    if (!form)
+        throw RuntimeError(Errors::ObjectNotSet);
+    return *form;
+}
+
+qint64 msecsNow()
+{
+    return Clock::instance().now().toMSecsSinceEpoch();
 }
 
 // Keeps the window out of the taskbar and pager on X11 window managers; Qt
@@ -155,11 +174,11 @@ Form2::Form2(QWidget *parent) : Form(parent)
     Timer2->setInterval(59000);
     connect(Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
 
-    // A precise timer: a coarse one drifts and now and then skips a second.
+    // A precise timer: a coarse one may fire late by a few percent.
     Timer1 = new QTimer(this);
     Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
+    Timer1->setSingleShot(true);
+    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Expired);
 
     Label1 = new QLabel(QStringLiteral("Press ESC To Exit. Type 'hide' to hide this text."), this);
     Label1->setGeometry(twipsRect(120, 120, 4335, 495));
@@ -179,7 +198,7 @@ Form2::Form2(QWidget *parent) : Form(parent)
                            static_cast<QWidget *>(lblData)})
         child->setFocusPolicy(Qt::NoFocus);
 
-    Timer1->start();
+    armTimer1();
 }
 
 Form2::~Form2() = default;
@@ -200,18 +219,18 @@ void Form2::Form_Load()
     trap(100, [&] { Form_Resize(); });
     trap(102, [&] { setWindowIcon(AppShell::applicationIcon()); });
     trap(104, [&] {
-        Form1::setCheckValue(Forms::form1()->Check1,
+        Form1::setCheckValue(optionsWindow().Check1,
                              Convert::toInt16(stored(Settings::Key::Check1, "0")));
     });
-    if (trap.when(106, [&] { return Form1::checkValue(Forms::form1()->Check1) == 1; }))
+    if (trap.when(106, [&] { return Form1::checkValue(optionsWindow().Check1) == 1; }))
         trap(108, [&] { Label1->setVisible(false); });
     else
         trap(110, [&] { Label1->setVisible(true); });
     trap(112, [&] {
-        Form1::setCheckValue(Forms::form1()->Check4,
+        Form1::setCheckValue(optionsWindow().Check4,
                              Convert::toInt16(stored(Settings::Key::Check4, "1")));
     });
-    if (trap.when(114, [&] { return Form1::checkValue(Forms::form1()->Check4) == 1; }))
+    if (trap.when(114, [&] { return Form1::checkValue(optionsWindow().Check4) == 1; }))
         trap(116, [&] { Timer2->start(); });
     else
         trap(118, [&] { Timer2->stop(); });
@@ -244,7 +263,7 @@ void Form2::Form_KeyDown(int keyCode)
         reset(102);
     if (trap.when(106, [&] { return keyCode == VkEscape; })) {
         trap(108, [&] { hide(); });
-        trap(110, [&] { Forms::form1()->show(); });
+        trap(110, [&] { optionsWindow().show(); });
         return;
     }
     if (trap.when(112, [&] { return keyCode == Qt::Key_H; })) {
@@ -286,7 +305,7 @@ void Form2::Form_MouseMove()
 void Form2::Form_QueryUnload()
 {
     ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_QueryUnload"));
-    trap(100, [] { Forms::form1()->show(); });
+    trap(100, [] { optionsWindow().show(); });
     trap(102, [] { QCoreApplication::processEvents(); });
     trap(104, [] { QCoreApplication::processEvents(); });
 }
@@ -368,8 +387,18 @@ void Form2::Timer1_Timer()
     // entered again by the next timer expiry.
     if (mInTick || Forms::ending())
         return;
-    mInTick = true;
     const QPointer<Form2> self(this);
+    // The tick may end early, and the window may be gone by then.
+    struct InTick
+    {
+        const QPointer<Form2> &form;
+        ~InTick()
+        {
+            if (form)
+                form->mInTick = false;
+        }
+    } inTick{self};
+    mInTick = true;
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
 
@@ -432,8 +461,30 @@ void Form2::Timer1_Timer()
             return;
     }
     trap(160, yield);
-    if (self)
-        mInTick = false;
+}
+
+void Form2::armTimer1()
+{
+    const qint64 now = msecsNow();
+    const int intoSecond = int((now % Timer1Interval + Timer1Interval) % Timer1Interval);
+    Timer1->start(Timer1Interval - intoSecond + Timer1Margin);
+}
+
+void Form2::Timer1_Expired()
+{
+    if (Forms::ending())
+        return;
+    const qint64 now = msecsNow();
+    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
+    // Armed first, so that a tick that stops the timer (unload, the end of
+    // the program) leaves it stopped.
+    armTimer1();
+    // Early for its second (a clock set back, a timer ahead of the wall
+    // clock), or while a tick is still running: only the re-alignment.
+    if (second == mLastTickSecond || mInTick)
+        return;
+    mLastTickSecond = second;
+    Timer1_Timer();
 }
 
 void Form2::Timer2_Timer()
@@ -483,4 +534,13 @@ void Form2::resizeEvent(QResizeEvent *event)
 {
     Form::resizeEvent(event);
     runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    Form::showEvent(event);
+    // Every start of the display is laid out for the style and quote it just
+    // loaded, also when the window keeps its size and no resize comes.
+    if (!event->spontaneous())
+        runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
 }

@@ -18,6 +18,10 @@ class Form2 : public Form
 
 public:
     static constexpr int RefreshTicks = 600;
+    static constexpr int Timer1Interval = 1000;
+    // How long after the full second Timer1 is due: enough that a tick never
+    // lands just before the second it is meant to show.
+    static constexpr int Timer1Margin = 2;
 
     explicit Form2(QWidget *parent = nullptr);
     ~Form2() override;
@@ -58,8 +62,17 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    // Timer1 is a single-shot timer re-armed at each expiry for just after
+    // the next full second of the wall clock, so the clock line changes with
+    // the true second. An expiry within the second already shown is a
+    // re-alignment, not a tick.
+    void armTimer1();
+    void Timer1_Expired();
+
     std::uint32_t mBackColor = 0;
     bool mInTick = false;
+    qint64 mLastTickSecond = -1;
 };

@@ -67,6 +67,9 @@ private slots:
     void failedRefreshKeepsLastDrawing();
     void layoutCentresTheTextBlock();
     void tallTextGetsNegativeTop();
+    void layoutFollowsEachStart_data();
+    void layoutFollowsEachStart();
+    void ticksFollowTheWallClock();
     void emptyStoreGivesDefaultStyle();
     void storedStyleIsApplied();
     void badStyleSettingsAreReported_data();
@@ -77,6 +80,7 @@ private slots:
     void escapeHidesAndBringsBackFreshOptions();
     void closingOptionsEndsEverything();
     void windowSystemCloseUnloadsDisplay();
+    void goneOptionsWindowIsReported();
 
 private:
     Form2 *startDisplay(const QString &symbol = QStringLiteral("MSFT"));
@@ -168,7 +172,6 @@ void TestForm2::firstLoadSetsTheOptionBoxes()
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("<absent>"));
     QVERIFY(!form2->Picture1->isVisibleTo(form2));
     QVERIFY(!form2->lblData->isVisibleTo(form2));
-    QCOMPARE(form2->Timer1->interval(), 1000);
     QCOMPARE(form2->Timer1->timerType(), Qt::PreciseTimer);
 }
 
@@ -380,6 +383,71 @@ void TestForm2::tallTextGetsNegativeTop()
     QVERIFY(form2->Picture1->twipsTop() < 0);
     QCOMPARE(form2->Picture1->twipsTop(),
              float(600.0 * 15 / 2 - double(form2->Picture1->twipsHeight()) / 2));
+}
+
+void TestForm2::layoutFollowsEachStart_data()
+{
+    QTest::addColumn<bool>("firstFetchFails");
+    QTest::addColumn<QString>("secondFontSize");
+    QTest::newRow("font size changed between starts") << false << "110";
+    QTest::newRow("first start without a quote") << true << "72";
+}
+
+void TestForm2::layoutFollowsEachStart()
+{
+    QFETCH(bool, firstFetchFails);
+    QFETCH(QString, secondFontSize);
+    mFetcher.fail = firstFetchFails;
+    Form2 *form2 = startDisplay();
+    const QSize size = form2->size();
+    QTest::keyClick(form2, Qt::Key_Escape);
+    mFetcher.fail = false;
+    Settings::save(Settings::Key::FontSize, secondFontSize);
+    startDisplay();
+    // Shown again at the same size: no resize, yet laid out for this start.
+    QCOMPARE(form2->size(), size);
+    const PictureBox *picture = form2->Picture1;
+    const int lineHeight = QFontMetrics(picture->font()).lineSpacing();
+    QCOMPARE(picture->font().pointSize(), secondFontSize.toInt());
+    QCOMPARE(picture->twipsHeight(), float(5 * lineHeight * 15));
+    QCOMPARE(picture->twipsTop(),
+             float(form2->scaleHeight() / 2 - double(picture->twipsHeight()) / 2));
+}
+
+void TestForm2::ticksFollowTheWallClock()
+{
+    const QDate day(2026, 12, 8);
+    mEnv->clock.time = QDateTime(day, QTime(21, 5, 7, 500));
+    Form2 *form2 = startDisplay();
+    // Loaded half-way through a second: due just after the next one.
+    QVERIFY(form2->Timer1->isSingleShot());
+    QCOMPARE(form2->Timer1->interval(), 500 + Form2::Timer1Margin);
+
+    int ticks = 0;
+    const auto expire = [&](int second, int ms) {
+        mEnv->clock.time = QDateTime(day, QTime(21, 5, 0)).addMSecs(second * 1000 + ms);
+        QVERIFY(QMetaObject::invokeMethod(form2->Timer1, "timeout"));
+        ticks = form2->mTickCount;
+    };
+    expire(8, 2);
+    QCOMPARE(ticks, 1);
+    QCOMPARE(form2->Timer1->interval(), 1000);
+    // Late by 300 ms: a tick, and the next one is due at the second again.
+    expire(9, 300);
+    QCOMPARE(ticks, 2);
+    QCOMPARE(form2->Timer1->interval(), 700 + Form2::Timer1Margin);
+    expire(10, 2);
+    // Early, within the second already shown: a re-alignment, not a tick.
+    expire(10, 999);
+    QCOMPARE(ticks, 3);
+    QCOMPARE(form2->Timer1->interval(), 1 + Form2::Timer1Margin);
+    int second = 11;
+    while (ticks < 599)
+        expire(second++, 2);
+    QCOMPARE(mFetcher.urls.size(), 2);
+    expire(second, 2);
+    QCOMPARE(mFetcher.urls.size(), 4);
+    QCOMPARE(form2->mTickCount, 0);
 }
 
 void TestForm2::emptyStoreGivesDefaultStyle()
@@ -612,6 +680,20 @@ void TestForm2::windowSystemCloseUnloadsDisplay()
     Form2 *fresh = startDisplay();
     QVERIFY(fresh);
     QCOMPARE(mFetcher.urls.size(), 4);
+}
+
+void TestForm2::goneOptionsWindowIsReported()
+{
+    Form2 *form2 = startDisplay();
+    Forms::endProgram();
+    QVERIFY(!Forms::form1());
+    mEnv->dialogs.messages.clear();
+    form2->Form_KeyDown(27); // Escape
+    form2->Form_QueryUnload();
+    const QString notSet = QStringLiteral("Object variable or With block variable not set");
+    QCOMPARE(mEnv->dialogs.errorTexts(),
+             QStringList({errorReport(notSet, "Form2", "Form_KeyDown", 110),
+                          errorReport(notSet, "Form2", "Form_QueryUnload", 100)}));
 }
 
 QTEST_MAIN(TestForm2)
