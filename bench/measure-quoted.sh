@@ -11,8 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
 work=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $(cat "$work"/*.pid) 2>/dev/null || true; rm -rf "$work"' EXIT
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALLOW_TESTS=OFF -DTALLOW_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" -t tallow-quoted quote_bench >/dev/null
@@ -33,13 +32,12 @@ server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Quote)
 open(sys.argv[1], "w").write(str(server.server_address[1]))
 server.serve_forever()
 EOF
-pids+=($!)
+echo $! >"$work/stand-in.pid"
 
 start() { # name, then tallow-quoted's arguments; prints the port
   local name=$1 port=""
   shift
-  "$build/tallow-quoted" --listen 127.0.0.1:0 "$@" 2>"$work/$name.log" &
-  pids+=($!)
+  "$build/tallow-quoted" --listen 127.0.0.1:0 "$@" >/dev/null 2>"$work/$name.log" &
   echo $! >"$work/$name.pid"
   for _ in $(seq 1 100); do
     port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/$name.log")
