@@ -496,25 +496,25 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
     if (m_entries.size() >= kMaxEntries && !m_entries.count(name))
         forgetOldEntries(m_clock());
     Entry &entry = m_entries[name];
-    TimePoint now = m_clock();
-    for (;;) {
-        now = m_clock();
-        // The reply echoes the symbol as this request wrote it, as in sample mode.
-        if (entry.good && now - entry.goodAt < m_settings.cache)
+    const TimePoint now = m_clock();
+    // The reply echoes the symbol as this request wrote it, as in sample mode.
+    if (entry.good && now - entry.goodAt < m_settings.cache)
+        return {200, quoteDataXml(symbol, entry.fields)};
+    if (entry.inFlight) {
+        // A slow provider request never holds up an answer the cache can give.
+        if (entry.good && now - entry.goodAt < m_settings.maxStale)
             return {200, quoteDataXml(symbol, entry.fields)};
-        if (entry.inFlight) {
-            // A slow provider request never holds up an answer the cache can give.
-            if (entry.good && now - entry.goodAt < m_settings.maxStale)
-                return {200, quoteDataXml(symbol, entry.fields)};
-            m_fetched.wait(lock);
-            continue;
-        }
-        if (entry.tried && now - entry.triedAt < m_settings.cache)
-            return fromCache(symbol, entry, now, entry.lastFailure);
-        if (now < m_pausedUntil)
-            return fromCache(symbol, entry, now, "paused by the provider's rate limit");
-        break;
+        // Wait for that request and take its result, whatever the cache period.
+        const std::uint64_t fetches = entry.fetches;
+        m_fetched.wait(lock, [&] { return entry.fetches != fetches; });
+        if (entry.lastFailure.empty())
+            return {200, quoteDataXml(symbol, entry.fields)};
+        return fromCache(symbol, entry, m_clock(), entry.lastFailure);
     }
+    if (entry.tried && now - entry.triedAt < m_settings.cache)
+        return fromCache(symbol, entry, now, entry.lastFailure);
+    if (now < m_pausedUntil)
+        return fromCache(symbol, entry, now, "paused by the provider's rate limit");
 
     entry.inFlight = true;
     entry.tried = true;
@@ -526,6 +526,7 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
     lock.lock();
 
     entry.inFlight = false;
+    ++entry.fetches;
     m_fetched.notify_all();
     if (outcome.kind == Outcome::Quote || outcome.kind == Outcome::Unknown) {
         entry.good = true;

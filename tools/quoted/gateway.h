@@ -94,6 +94,7 @@ private:
         TimePoint triedAt{}; // when the provider was last asked
         bool tried = false;
         bool inFlight = false;
+        std::uint64_t fetches = 0; // provider requests completed, so waiters see theirs end
         std::string lastFailure;
     };
 
