@@ -1,5 +1,6 @@
 #include "app/forms.h"
 #include "options/form1.h"
+#include "options/windows.h"
 
 #include <QApplication>
 
@@ -36,6 +37,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     QApplication app(argc, argv);
+    Forms::registerWindows();
     Forms::form1()->show();
     const int code = app.exec();
     Forms::destroyAll();

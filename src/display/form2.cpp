@@ -3,6 +3,7 @@
 #include "app/appshell.h"
 #include "app/colors.h"
 #include "app/conversions.h"
+#include "app/displayoptions.h"
 #include "app/errortrap.h"
 #include "app/forms.h"
 #include "app/seams.h"
@@ -12,7 +13,7 @@
 #include "display/latinkey.h"
 #include "display/measuringlabel.h"
 #include "display/picturebox.h"
-#include "options/form1.h"
+#include "display/windowhints.h"
 #include "quote/quote.h"
 
 #include <QCheckBox>
@@ -26,26 +27,10 @@
 
 #include <cmath>
 
-#ifdef TALLOW_HAVE_X11
-#include <QGuiApplication>
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#endif
-
 namespace {
 
 constexpr int VkEscape = 27;
 constexpr int VkShift = 16;
-
-const QString CrLf = QStringLiteral("\r\n");
-
-QFont windowFont()
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSize(9);
-    font.setBold(true);
-    return font;
-}
 
 // Font properties are set one at a time, as each is its own step.
 void setFontName(QWidget *widget, const QString &name)
@@ -113,13 +98,23 @@ int keyCode(const QKeyEvent *event)
     }
 }
 
-// The options window, which can no longer be loaded once the program is ending.
-Form1 &optionsWindow()
+// The options window, through the registry: the display does not know its
+// class. It can no longer be loaded once the program is ending.
+Form &optionsWindow()
 {
-    Form1 *form = Forms::form1();
+    Form *form = Forms::form(Forms::Window::Options);
     if (!form)
         throw RuntimeError(Errors::ObjectNotSet);
     return *form;
+}
+
+// The options window's two options.
+DisplayOptions &options()
+{
+    auto *options = dynamic_cast<DisplayOptions *>(&optionsWindow());
+    if (!options)
+        throw RuntimeError(Errors::ObjectNotSet);
+    return *options;
 }
 
 qint64 msecsNow()
@@ -127,34 +122,22 @@ qint64 msecsNow()
     return Clock::instance().now().toMSecsSinceEpoch();
 }
 
-// Keeps the window out of the taskbar and pager on X11 window managers; Qt
-// keeps this state when it adds its own before mapping the window.
-void skipTaskbar(QWidget *window)
+} // namespace
+
+Form2 *Forms::form2()
 {
-#ifdef TALLOW_HAVE_X11
-    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->display())
-        return;
-    Display *display = x11->display();
-    Atom states[] = {XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False),
-                     XInternAtom(display, "_NET_WM_STATE_SKIP_PAGER", False)};
-    XChangeProperty(display, static_cast<Window>(window->winId()),
-                    XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeAppend,
-                    reinterpret_cast<const unsigned char *>(states), 2);
-    XSync(display, False);
-#else
-    Q_UNUSED(window);
-#endif
+    return static_cast<Form2 *>(form(Window::Display));
 }
 
-} // namespace
+Form2 *Forms::loadedForm2()
+{
+    return static_cast<Form2 *>(loaded(Window::Display));
+}
 
 Form2::Form2(QWidget *parent) : Form(parent)
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-#ifdef Q_OS_WIN
-    setWindowFlag(Qt::Tool); // no taskbar button
-#endif
+    WindowHints::setUpSkipTaskbar(this);
     setWindowTitle(QStringLiteral("Form1"));
     setFont(windowFont());
     resize(twips(7095), twips(3690));
@@ -194,6 +177,12 @@ Form2::Form2(QWidget *parent) : Form(parent)
     lblData->setCaption(QStringLiteral("12345"));
     lblData->hide();
 
+    nameControls({{Picture1, "Picture1"},
+                  {Timer2, "Timer2"},
+                  {Timer1, "Timer1"},
+                  {Label1, "Label1"},
+                  {lblData, "lblData"}});
+
     for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
                            static_cast<QWidget *>(lblData)})
         child->setFocusPolicy(Qt::NoFocus);
@@ -219,18 +208,18 @@ void Form2::Form_Load()
     trap(100, [&] { Form_Resize(); });
     trap(102, [&] { setWindowIcon(AppShell::applicationIcon()); });
     trap(104, [&] {
-        Form1::setCheckValue(optionsWindow().Check1,
-                             Convert::toInt16(stored(Settings::Key::Check1, "0")));
+        setCheckValue(options().hideHintBox(),
+                      Convert::toInt16(stored(Settings::Key::Check1, "0")));
     });
-    if (trap.when(106, [&] { return Form1::checkValue(optionsWindow().Check1) == 1; }))
+    if (trap.when(106, [&] { return checkValue(options().hideHintBox()) == 1; }))
         trap(108, [&] { Label1->setVisible(false); });
     else
         trap(110, [&] { Label1->setVisible(true); });
     trap(112, [&] {
-        Form1::setCheckValue(optionsWindow().Check4,
-                             Convert::toInt16(stored(Settings::Key::Check4, "1")));
+        setCheckValue(options().keepAwakeBox(),
+                      Convert::toInt16(stored(Settings::Key::Check4, "1")));
     });
-    if (trap.when(114, [&] { return Form1::checkValue(optionsWindow().Check4) == 1; }))
+    if (trap.when(114, [&] { return checkValue(options().keepAwakeBox()) == 1; }))
         trap(116, [&] { Timer2->start(); });
     else
         trap(118, [&] { Timer2->stop(); });
@@ -326,7 +315,8 @@ void Form2::Form_Resize()
 
 QString Form2::getStockQuote()
 {
-    return Quote::getStockQuote(mStockSymbol, this);
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+    return Quote::getStockQuote(trap, mStockSymbol, this);
 }
 
 void Form2::ReLoadStyle()
@@ -417,12 +407,12 @@ void Form2::Timer1_Timer()
     if (!trap.when(112, [&] { return mQuoteText.isEmpty(); })) {
         QStringList pieces;
         QString caption;
-        trap(114, [&] { pieces = mQuoteText.split(CrLf); });
+        trap(114, [&] { pieces = mQuoteText.split(AppShell::CrLf); });
         trap(116, [&] {
             for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
-                caption += pieces[i] + CrLf;
+                caption += pieces[i] + AppShell::CrLf;
         });
-        trap(124, [&] { caption += formatTimeOfDay(Clock::instance().now()); });
+        trap(124, [&] { caption += Convert::formatTimeOfDay(Clock::instance().now()); });
         trap(126, yield);
         if (!alive())
             return;
@@ -432,7 +422,7 @@ void Form2::Timer1_Timer()
             return;
         trap(132, [&] { Picture1->setVisible(true); });
         trap(134, [&] { Picture1->cls(); });
-        trap(136, [&] { pieces = mQuoteText.split(CrLf); });
+        trap(136, [&] { pieces = mQuoteText.split(AppShell::CrLf); });
         // Centred: half the box width less half the text width, each rounded
         // to whole twips and halved by integer division.
         const auto centredX = [&](const QString &text) {
@@ -448,14 +438,13 @@ void Form2::Timer1_Timer()
                 trap(144, [&] { Picture1->setCurrentX(0); });
             trap(146, [&] { Picture1->print(piece); });
         }
-        QString now;
         if (trap.when(150, [&] { return storedCentred(); }))
             trap(152, [&] {
-                Picture1->setCurrentX(centredX(formatTimeOfDay(Clock::instance().now())));
+                Picture1->setCurrentX(centredX(Convert::formatTimeOfDay(Clock::instance().now())));
             });
         else
             trap(154, [&] { Picture1->setCurrentX(0); });
-        trap(156, [&] { Picture1->print(formatTimeOfDay(Clock::instance().now())); });
+        trap(156, [&] { Picture1->print(Convert::formatTimeOfDay(Clock::instance().now())); });
         trap(158, yield);
         if (!alive())
             return;
@@ -501,7 +490,7 @@ void Form2::Timer2_Timer()
 void Form2::showDisplay()
 {
     if (!isVisible()) {
-        skipTaskbar(this);
+        WindowHints::skipTaskbar(this);
         if (const QScreen *screen = this->screen())
             setGeometry(screen->availableGeometry());
     }

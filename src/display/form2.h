@@ -4,14 +4,21 @@
 
 #include <cstdint>
 
+class Form2;
 class MeasuringLabel;
 class PictureBox;
 class QLabel;
 class QTimer;
 
+namespace Forms {
+Form2 *form2();
+Form2 *loadedForm2();
+} // namespace Forms
+
 // The full-screen display: the quote lines and a live clock, refreshed from
 // the quote service every 600 ticks. Escape hides it and brings the options
-// window back; typing "hide" collapses the hint.
+// window back; typing "hide" collapses the hint. Controls carry their names as
+// object names.
 class Form2 : public Form
 {
     Q_OBJECT
@@ -51,12 +58,6 @@ public:
     std::int16_t mHideStep = 0;
     QString mQuoteText;
 
-    PictureBox *Picture1 = nullptr;
-    QTimer *Timer2 = nullptr;
-    QTimer *Timer1 = nullptr;
-    QLabel *Label1 = nullptr;
-    MeasuringLabel *lblData = nullptr;
-
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -71,6 +72,12 @@ private:
     // re-alignment, not a tick.
     void armTimer1();
     void Timer1_Expired();
+
+    PictureBox *Picture1 = nullptr;
+    QTimer *Timer2 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QLabel *Label1 = nullptr;
+    MeasuringLabel *lblData = nullptr;
 
     std::uint32_t mBackColor = 0;
     bool mInTick = false;

@@ -12,7 +12,6 @@ def main():
     args = arguments()
     env = {key: value for key, value in os.environ.items()
            if key not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
     result = subprocess.run([os.path.join(os.path.abspath(args.build), "tallow-marquee")],
                             env=env, capture_output=True, text=True, timeout=60)
     check(result.returncode == 1, f"the program ends with code 1 ({result.returncode})")

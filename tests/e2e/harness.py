@@ -91,7 +91,7 @@ class Session:
                 number += chunk
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=self.config,
-                        QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
+                        QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
         # No session bus: without this libdbus may start one that outlives the run.
         self.env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
