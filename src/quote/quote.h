@@ -19,6 +19,9 @@ class Fetcher
 public:
     virtual ~Fetcher() = default;
     virtual QByteArray get(const QString &url) = 0;
+    // The Content-Type header of the reply get() returned last, "" when it
+    // had none (its charset parameter decides how the reply is decoded).
+    virtual QByteArray contentType() const { return {}; }
 
     // The installed fetcher; production fetches with libcurl.
     static Fetcher &instance();
@@ -29,9 +32,16 @@ private:
     static inline Fetcher *sInstalled = nullptr;
 };
 
-// Optional file beside the program whose [QuoteService] section overrides the
-// built-in Host and LicenseKey, key by key.
+// Optional file whose [QuoteService] section overrides the built-in Host and
+// LicenseKey, key by key. The first one present is read: beside the program,
+// in the user's config folder (tallow-marquee/quote-service.ini), then the
+// system-wide file.
 inline const QString ConfigFile = QStringLiteral("\\quote-service.ini");
+
+// The system-wide file, /etc/tallow-marquee/quote-service.ini; tests point it
+// elsewhere.
+QString systemConfigFile();
+void setSystemConfigFile(const QString &path);
 
 // The full request URL for `symbol`, with the symbol and the access token
 // percent-encoded in the query.

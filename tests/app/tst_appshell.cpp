@@ -1,5 +1,6 @@
 #include "app/appshell.h"
 #include "app/colors.h"
+#include "app/commandline.h"
 #include "app/runtimeerror.h"
 #include "support/testsupport.h"
 
@@ -32,6 +33,8 @@ private slots:
     void colourConversions();
     void iconsAreBuiltIn();
     void seamOverridesNestAndStrayWindowsFail();
+    void commandLine_data();
+    void commandLine();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -156,20 +159,24 @@ void TestAppShell::skinColoursPlainControlsOnly()
     QCOMPARE(Colors::backColor(&window), Colors::White);
     QDir(skinFolder).removeRecursively();
 
-    QVERIFY(QDir().mkpath(skinFolder));
-    QFile skin(skinFolder + "/o.cjs");
-    QVERIFY(skin.open(QIODevice::WriteOnly));
-    skin.write("QPushButton { font-weight: bold; }");
-    skin.close();
-    AppShell::ApplySkin(&window);
-    QDir(skinFolder).removeRecursively();
-    QCOMPARE(Colors::backColor(&window), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(frame), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(check), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(label), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(edit), Colors::White);
-    QCOMPARE(qApp->styleSheet(), QStringLiteral("QPushButton { font-weight: bold; }"));
-    qApp->setStyleSheet(QString());
+    // The listing ignores the case of the name; the file it found is read.
+    for (const char *name : {"o.cjs", "O.CJS"}) {
+        QVERIFY(QDir().mkpath(skinFolder));
+        QFile skin(skinFolder + "/" + name);
+        QVERIFY(skin.open(QIODevice::WriteOnly));
+        skin.write("QPushButton { font-weight: bold; }");
+        skin.close();
+        Colors::setBackColor(&window, Colors::White);
+        AppShell::ApplySkin(&window);
+        QDir(skinFolder).removeRecursively();
+        QCOMPARE(Colors::backColor(&window), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(frame), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(check), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(label), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(edit), Colors::White);
+        QCOMPARE(qApp->styleSheet(), QStringLiteral("QPushButton { font-weight: bold; }"));
+        qApp->setStyleSheet(QString());
+    }
 }
 
 void TestAppShell::colourConversions()
@@ -209,6 +216,57 @@ void TestAppShell::seamOverridesNestAndStrayWindowsFail()
     mEnv.reset();
     QVERIFY(!stray.isVisible());
     QVERIFY(&Clock::instance() == &Clock::production());
+}
+
+void TestAppShell::commandLine_data()
+{
+    using Action = CommandLine::Options::Action;
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("kiosk");
+    QTest::addColumn<int>("boxClose");
+
+    QTest::newRow("none: the options window") << QStringList{} << Action::Run << false << 30000;
+    QTest::newRow("kiosk") << QStringList{"--kiosk"} << Action::Run << true << 30000;
+    QTest::newRow("help") << QStringList{"--help"} << Action::Help << false << 30000;
+    QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << 30000;
+    QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << 30000;
+    QTest::newRow("help wins over version")
+            << QStringList{"--version", "--help"} << Action::Help << false << 30000;
+    QTest::newRow("test box time")
+            << QStringList{"--kiosk", "--test-box-close-ms=250"} << Action::Run << true << 250;
+    QTest::newRow("unknown option")
+            << QStringList{"--fullscreen"} << Action::Fail << false << 30000;
+    QTest::newRow("unknown short option") << QStringList{"-k"} << Action::Fail << false << 30000;
+    QTest::newRow("Qt's own option")
+            << QStringList{"-platform", "offscreen"} << Action::Fail << false << 30000;
+    QTest::newRow("argument") << QStringList{"IBM"} << Action::Fail << false << 30000;
+    QTest::newRow("kiosk twice") << QStringList{"--kiosk", "--kiosk"} << Action::Fail << true
+                                 << 30000;
+    QTest::newRow("help twice, two spellings")
+            << QStringList{"--help", "-h"} << Action::Fail << false << 30000;
+    QTest::newRow("box time twice") << QStringList{"--test-box-close-ms=1", "--test-box-close-ms=2"}
+                                    << Action::Fail << false << 1;
+    QTest::newRow("box time not a number")
+            << QStringList{"--test-box-close-ms=soon"} << Action::Fail << false << 30000;
+    QTest::newRow("kiosk with a value")
+            << QStringList{"--kiosk=yes"} << Action::Fail << false << 30000;
+}
+
+void TestAppShell::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLine::Options::Action, action);
+    QFETCH(bool, kiosk);
+    QFETCH(int, boxClose);
+
+    const CommandLine::Options options = CommandLine::parse(arguments);
+    QCOMPARE(options.action, action);
+    QCOMPARE(options.error.isEmpty(), action != CommandLine::Options::Action::Fail);
+    if (action != CommandLine::Options::Action::Fail) {
+        QCOMPARE(options.kiosk, kiosk);
+        QCOMPARE(options.boxCloseMilliseconds, boxClose);
+    }
 }
 
 QTEST_MAIN(TestAppShell)

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QStringEncoder>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -34,6 +36,14 @@ QString displayQuote(const QString &symbol)
 {
     ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
     return Quote::getStockQuote(trap, symbol);
+}
+
+// A reply whose StockChange sits `depth` elements deep (QuoteData is level 1).
+QByteArray nested(int depth)
+{
+    const int inner = depth - 1;
+    return "<QuoteData><StockChange>1.5</StockChange>" + QByteArray("<a>").repeated(inner)
+            + QByteArray("</a>").repeated(inner) + "</QuoteData>";
 }
 
 QByteArray httpReply(const QByteArray &status, const QByteArray &body,
@@ -76,6 +86,14 @@ TestServer::Responder responder(const QString &mode)
     if (mode == "redirect to ftp") {
         return [](Connection &c) {
             c.send(httpReply("302 Found", {}, "Location: ftp://127.0.0.1/quote\r\n"));
+        };
+    }
+    if (mode == "latin-1 charset") {
+        return [](Connection &c) {
+            c.send(httpReply("200 OK",
+                             "<QuoteData><StockChange>\xa3"
+                             "1</StockChange></QuoteData>",
+                             "Content-Type: text/xml; charset=ISO-8859-1\r\n"));
         };
     }
     if (mode == "silent")
@@ -126,8 +144,12 @@ private slots:
     void quoteText();
     void replyThatIsNotXml_data();
     void replyThatIsNotXml();
+    void replyEncoding_data();
+    void replyEncoding();
     void requestUrl_data();
     void requestUrl();
+    void configLookup_data();
+    void configLookup();
     void requestOnTheWire();
     void servedReplies_data();
     void servedReplies();
@@ -138,10 +160,16 @@ private slots:
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
+    QTemporaryDir mConfigFolders;
 };
 
 void TestQuote::initTestCase()
 {
+    // The user's and the system's files live in a private folder, so the
+    // machine's own never take part.
+    QVERIFY(mConfigFolders.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(mConfigFolders.filePath("user")));
+    Quote::setSystemConfigFile(mConfigFolders.filePath("etc/quote-service.ini"));
     QVERIFY2(!QFileInfo::exists(configPath()),
              qPrintable(configPath() + " would change every request; remove it first"));
 }
@@ -155,6 +183,8 @@ void TestQuote::cleanup()
 {
     QFile::remove(configPath());
     QDir().rmdir(configPath());
+    QDir(mConfigFolders.filePath("user")).removeRecursively();
+    QDir(mConfigFolders.filePath("etc")).removeRecursively();
     mEnv.reset();
 }
 
@@ -211,6 +241,8 @@ void TestQuote::quoteText_data()
                           "</StockChange></QuoteData>")
             << "MSFT\r\nStock Change: 1.5\r\n"
             << QList<int>{};
+    QTest::newRow("nested to the limit") << nested(256) << "MSFT\r\nStock Change: 1.5\r\n"
+                                         << QList<int>{};
     QTest::newRow("prefixed namespace")
             << QByteArray("<q:QuoteData xmlns:q=\"http://quotes.example/\"><q:StockChange>1.5"
                           "</q:StockChange></q:QuoteData>")
@@ -263,6 +295,11 @@ void TestQuote::replyThatIsNotXml_data()
     QTest::newRow("plain doctype")
             << QByteArray("<!DOCTYPE QuoteData><QuoteData><StockChange>1</StockChange></QuoteData>")
             << "Document type declarations are not accepted." << 1 << 1;
+    // The DOM parser takes the square of the depth in time and overflows the
+    // stack at 140k levels (980 KB).
+    const QString tooDeep = "Elements nested deeper than 256 levels are not accepted.";
+    for (const int depth : {257, 300, 100'000, 140'000})
+        QTest::addRow("nested %d deep", depth) << nested(depth) << tooDeep << 1 << -1;
 }
 
 void TestQuote::replyThatIsNotXml()
@@ -279,13 +316,45 @@ void TestQuote::replyThatIsNotXml()
     QCOMPARE(box.title, AppShell::appTitle());
     QCOMPARE(box.icon, BoxIcon::None);
     const QRegularExpression layout(QRegularExpression::anchoredPattern(
-            "Error reading XML API\r\nerror:(.+)\r\nLine:(\\d+)\r\nposition:(\\d+)"));
+            "Error reading XML API\r\nerror:(.+)\r\n\r\nLine:(\\d+)\r\nposition:(\\d+)"));
     const QRegularExpressionMatch match = layout.match(box.text);
     QVERIFY2(match.hasMatch(), qPrintable(box.text));
     QVERIFY2(match.captured(1).contains(reason), qPrintable(match.captured(1)));
     QCOMPARE(match.captured(2).toInt(), line);
     if (column >= 0)
         QCOMPARE(match.captured(3).toInt(), column);
+}
+
+void TestQuote::replyEncoding_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray quote = "<QuoteData><StockChange>\xa3"
+                             "1</StockChange></QuoteData>";
+    const QByteArray utf8 = QString::fromLatin1(quote).toUtf8();
+    const QByteArray latinDeclaration = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+    QTest::newRow("declared latin-1") << QByteArray() << latinDeclaration + quote;
+    QTest::newRow("sent as latin-1") << QByteArray("text/xml; charset=\"iso-8859-1\"") << quote;
+    QTest::newRow("charset over declaration")
+            << QByteArray("text/xml;charset=UTF-8") << latinDeclaration + utf8;
+    QTest::newRow("neither: UTF-8") << QByteArray("text/xml") << utf8;
+    QTest::newRow("unknown charset: UTF-8") << QByteArray("text/xml; charset=x-none") << utf8;
+    QStringEncoder toUtf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    QTest::newRow("UTF-16 with a byte order mark")
+            << QByteArray("text/xml; charset=iso-8859-1")
+            << QByteArray(toUtf16(QString::fromLatin1(latinDeclaration + quote)));
+}
+
+void TestQuote::replyEncoding()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, reply);
+    mEnv->fetcher.reply = reply;
+    mEnv->fetcher.type = contentType;
+
+    QCOMPARE(displayQuote("MSFT"), QString::fromUtf8("MSFT\r\nStock Change: \u00a31\r\n"));
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
 
 void TestQuote::requestUrl_data()
@@ -350,6 +419,90 @@ void TestQuote::requestUrl()
     QCOMPARE(Quote::requestUrl(symbol), "http://" + host + Path + "?" + query);
 }
 
+void TestQuote::configLookup_data()
+{
+    // The file's text in each place (null: absent), the host and token the
+    // request then carries, and which place holds a bad value to report.
+    QTest::addColumn<QByteArray>("beside");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("system");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("reportedIn"); // "", "beside", "user", "system"
+    QTest::addColumn<QString>("reportedValue");
+
+    const QByteArray none;
+    const QByteArray a = "[QuoteService]\nHost=a.example\n";
+    const QByteArray b = "[QuoteService]\nHost=b.example\nLicenseKey=bbbbbb\n";
+    const QByteArray c = "[QuoteService]\nHost=c.example\n";
+    QTest::newRow("beside only") << a << none << none << "a.example" << Token << ""
+                                 << "";
+    QTest::newRow("user only") << none << b << none << "b.example"
+                               << "bbbbbb"
+                               << ""
+                               << "";
+    QTest::newRow("system only") << none << none << c << "c.example" << Token << ""
+                                 << "";
+    QTest::newRow("beside wins") << a << b << c << "a.example" << Token << ""
+                                 << "";
+    QTest::newRow("user wins over system") << none << b << c << "b.example"
+                                           << "bbbbbb"
+                                           << ""
+                                           << "";
+    // The first file present wins even when a value in it is bad: that value
+    // falls back to the built-in one, not to another file.
+    QTest::newRow("bad host beside")
+            << QByteArray("[QuoteService]\nHost=wall screen\nLicenseKey=aaaaaa\n") << b << c << Host
+            << "aaaaaa"
+            << "beside"
+            << "Host=\"wall screen\"";
+    QTest::newRow("bad token in user's")
+            << none << QByteArray("[QuoteService]\nHost=b.example\nLicenseKey=Secret7\n") << c
+            << "b.example" << Token << "user"
+            << "LicenseKey=\"Secret7\"";
+    QTest::newRow("bad host in system's")
+            << none << none << QByteArray("[quoteservice]\nhost=me@c.example/x\n") << Host << Token
+            << "system"
+            << "host=\"me@c.example/x\"";
+}
+
+void TestQuote::configLookup()
+{
+    QFETCH(QByteArray, beside);
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, system);
+    QFETCH(QString, host);
+    QFETCH(QString, token);
+    QFETCH(QString, reportedIn);
+    QFETCH(QString, reportedValue);
+
+    const QString userFile = mConfigFolders.filePath("user/tallow-marquee/quote-service.ini");
+    const QMap<QString, QString> places{
+            {"beside", configPath()}, {"user", userFile}, {"system", Quote::systemConfigFile()}};
+    const auto place = [](const QString &path, const QByteArray &text) {
+        if (text.isNull())
+            return true;
+        QFile file(path);
+        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+                && file.write(text) == text.size();
+    };
+    QVERIFY(place(places["beside"], beside));
+    QVERIFY(place(places["user"], user));
+    QVERIFY(place(places["system"], system));
+
+    // A bad value is reported once, naming the file and the value; the next
+    // request, which reads the file again, says nothing more.
+    if (!reportedIn.isEmpty()) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QRegularExpression::escape(
+                                     places[reportedIn] + ": ignoring " + reportedValue)));
+    }
+    QTest::failOnWarning(QRegularExpression("quote-service"));
+    const QString expected = "http://" + host + Path + "?StockSymbol=X&LicenseKey=" + token;
+    QCOMPARE(Quote::requestUrl("X"), expected);
+    QCOMPARE(Quote::requestUrl("X"), expected);
+}
+
 void TestQuote::requestOnTheWire()
 {
     TestServer server(responder("quote"));
@@ -383,6 +536,8 @@ void TestQuote::servedReplies_data()
     QTest::newRow("redirect followed") << "redirect" << TypicalText << false;
     QTest::newRow("empty body") << "empty"
                                 << "" << false;
+    QTest::newRow("charset of the reply")
+            << "latin-1 charset" << QString::fromUtf8("MSFT\r\nStock Change: \u00a31\r\n") << false;
 }
 
 void TestQuote::servedReplies()
