@@ -60,6 +60,7 @@ QByteArray CurlFetcher::get(const QString &url)
     static std::once_flag initialized;
     std::call_once(initialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
+    mContentType.clear();
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
                                                                      &curl_easy_cleanup);
     if (!handle)
@@ -98,6 +99,9 @@ QByteArray CurlFetcher::get(const QString &url)
         throw RuntimeError(errors[0] != '\0' ? QString::fromUtf8(errors)
                                              : QString::fromUtf8(curl_easy_strerror(code)));
     }
+    const char *contentType = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
+        mContentType = contentType;
     return transfer.body;
 }
 
