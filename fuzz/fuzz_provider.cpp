@@ -31,19 +31,28 @@ const std::string Key = "k3yS3CR3Tq9Zw";
             fail(#condition, detail);                                                              \
     } while (false)
 
+std::size_t occurrences(const std::string &text, const std::string &piece)
+{
+    std::size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
 // The key, or the start of it where a long provider text that echoes the key
-// was cut short ("...").
+// was cut short ("..."). The cut is looked for only when every start of the key
+// in the body begins the whole key, so that a piece the body holds of itself is
+// not taken for one.
 bool showsKey(const std::string &text, const std::string &body)
 {
     if (text.find(Key) != std::string::npos)
         return true;
-    if (body.find(Key) == std::string::npos)
+    const std::string start = Key.substr(0, 3);
+    if (body.find(Key) == std::string::npos || occurrences(body, start) != occurrences(body, Key))
         return false;
-    for (size_t length = 3; length < Key.size(); ++length) {
-        const std::string cut = Key.substr(0, length) + "...";
-        if (text.find(cut) != std::string::npos && body.find(cut) == std::string::npos)
+    for (size_t length = start.size(); length < Key.size(); ++length)
+        if (text.find(Key.substr(0, length) + "...") != std::string::npos)
             return true;
-    }
     return false;
 }
 
