@@ -13,6 +13,7 @@
 #include "app/seams.h"
 #include "display/form2.h"
 #include "options/form1.h"
+#include "options/windows.h"
 #include "quote/curlfetcher.h"
 #include "quote/quote.h"
 
@@ -144,18 +145,19 @@ int main(int argc, char **argv)
     SteppedClock clock;
     LocalServiceFetcher fetcher(port);
     CountingDialogs dialogs;
-    Clock::install(&clock);
-    Quote::installFetcher(&fetcher);
-    Dialogs::install(&dialogs);
+    const ScopedOverride<Clock> steppedClock(clock);
+    const ScopedOverride<Quote::Fetcher> localService(fetcher);
+    const ScopedOverride<Dialogs> countedBoxes(dialogs);
+    Forms::registerWindows();
 
     Form1 *form1 = Forms::form1();
     form1->show();
-    form1->Text1->setText(QStringLiteral("MSFT"));
+    form1->findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("MSFT"));
     form1->PushButton1_Click();
     Form2 *form2 = Forms::loadedForm2();
     // The ticks are driven by hand; the timers must not add their own.
-    form2->Timer1->stop();
-    form2->Timer2->stop();
+    form2->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+    form2->findChild<QTimer *>(QStringLiteral("Timer2"))->stop();
     form2->setGeometry(0, 0, 1920, 1080);
     QApplication::processEvents();
 
@@ -182,13 +184,13 @@ int main(int argc, char **argv)
     }
     const long endKib = residentKib();
     report("end", ticks);
-    std::printf("refresh requests: %d, boxes shown: %d, growth after the first day: %+ld KiB\n",
-                fetcher.requests - startRequests, dialogs.boxes, endKib - firstDayKib);
+    std::printf("refresh requests: %d, boxes shown: %d", fetcher.requests - startRequests,
+                dialogs.boxes);
+    if (days > 0)
+        std::printf(", growth after the first day: %+ld KiB", endKib - firstDayKib);
+    std::printf("\n");
 
     Forms::destroyAll();
-    Quote::installFetcher(nullptr);
-    Dialogs::install(nullptr);
-    Clock::install(nullptr);
     service.kill();
     service.waitForFinished();
     return dialogs.boxes == 0 ? 0 : 1;

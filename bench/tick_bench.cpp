@@ -5,6 +5,7 @@
 #include "app/seams.h"
 #include "display/form2.h"
 #include "options/form1.h"
+#include "options/windows.h"
 #include "quote/quote.h"
 
 #include <QApplication>
@@ -43,16 +44,17 @@ void displayTick(benchmark::State &state)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
     CannedQuote quote;
     NoDialogs dialogs;
-    Quote::installFetcher(&quote);
-    Dialogs::install(&dialogs);
+    const ScopedOverride<Quote::Fetcher> fetcher(quote);
+    const ScopedOverride<Dialogs> noBoxes(dialogs);
+    Forms::registerWindows();
 
     Form1 *form1 = Forms::form1();
     form1->show();
-    form1->Text1->setText(QStringLiteral("MSFT"));
+    form1->findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("MSFT"));
     form1->PushButton1_Click();
     Form2 *form2 = Forms::loadedForm2();
-    form2->Timer1->stop();
-    form2->Timer2->stop();
+    form2->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+    form2->findChild<QTimer *>(QStringLiteral("Timer2"))->stop();
     form2->setGeometry(0, 0, 1920, 1080);
     QApplication::processEvents();
     form2->Timer1_Timer(); // the first tick shows the picture box
@@ -61,8 +63,6 @@ void displayTick(benchmark::State &state)
         form2->Timer1_Timer();
 
     Forms::destroyAll();
-    Quote::installFetcher(nullptr);
-    Dialogs::install(nullptr);
 }
 BENCHMARK(displayTick)->Unit(benchmark::kMicrosecond)->Repetitions(10);
 

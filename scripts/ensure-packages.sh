@@ -11,8 +11,8 @@ run_packages=(
   fonts-liberation
 )
 test_packages=(
-  xvfb openbox xdotool wmctrl x11-utils x11-apps imagemagick dbus dbus-x11 python3
-  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64
+  xvfb x11-xkb-utils openbox xdotool wmctrl x11-utils x11-apps imagemagick dbus dbus-x11 python3
+  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 clang-format
 )
 
 wanted=("${run_packages[@]}")

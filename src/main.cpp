@@ -1,11 +1,43 @@
 #include "app/forms.h"
 #include "options/form1.h"
+#include "options/windows.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Without a display Qt's platform plugin aborts; say what is missing instead.
+static bool displayFound(int argc, char *argv[])
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char *value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return true;
+#endif
+}
+
 int main(int argc, char *argv[])
 {
+    if (!displayFound(argc, argv)) {
+        std::fputs("tallow-marquee: no display found (DISPLAY and WAYLAND_DISPLAY are unset).\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
+    Forms::registerWindows();
     Forms::form1()->show();
     const int code = app.exec();
     Forms::destroyAll();

@@ -17,6 +17,9 @@ inline const QString SupportAddress = QStringLiteral("support@tallow-marquee.hal
 inline const QString HandCursorFile = QStringLiteral("\\HAND-M.CUR");
 inline const QString SkinFile = QStringLiteral("\\x\\o.cjs");
 
+// The line end of every composed text: the quote text, the error reports.
+inline const QString CrLf = QStringLiteral("\r\n");
+
 // The process-wide title of message boxes without a caption of their own.
 QString appTitle();
 

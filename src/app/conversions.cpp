@@ -2,6 +2,8 @@
 
 #include "app/runtimeerror.h"
 
+#include <QLocale>
+
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -90,6 +92,19 @@ std::uint8_t toByte(std::int64_t value)
     if (value < 0 || value > 255)
         throw RuntimeError(Errors::Overflow);
     return static_cast<std::uint8_t>(value);
+}
+
+QString formatTimeOfDay(const QDateTime &time)
+{
+    const QTime t = time.time();
+    const QLocale locale = QLocale::system();
+    const int hour = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
+    const QLatin1Char zero('0');
+    return QStringLiteral("%1:%2:%3 %4")
+            .arg(hour, 2, 10, zero)
+            .arg(t.minute(), 2, 10, zero)
+            .arg(t.second(), 2, 10, zero)
+            .arg(t.hour() < 12 ? locale.amText() : locale.pmText());
 }
 
 } // namespace Convert

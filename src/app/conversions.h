@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -36,5 +37,8 @@ QString fromSingle(float value);
 
 // Checked narrowing for values that must fit a byte (a keyboard scan code).
 std::uint8_t toByte(std::int64_t value);
+
+// "hh:mm:ss ampm": 12-hour clock, two digits each, the system's AM/PM text.
+QString formatTimeOfDay(const QDateTime &time);
 
 } // namespace Convert

@@ -16,7 +16,7 @@ QString ErrorTrap::location() const
 
 QString ErrorTrap::composeMessage(const QString &description, const QString &location, int step)
 {
-    return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ")
+    return description + AppShell::CrLf + location + QStringLiteral("at line ")
             + QString::number(step) + QStringLiteral("\r\r")
             + QStringLiteral("Please email screenshot of this message to ")
             + AppShell::SupportAddress;
@@ -32,7 +32,7 @@ void ErrorTrap::report(int step, const QString &description) const
 void reportUntrapped(const char *where, const QString &description)
 {
     Dialogs::instance().message(QApplication::activeWindow(),
-                                description + QStringLiteral("\r\nin ")
+                                description + AppShell::CrLf + QStringLiteral("in ")
                                         + QString::fromLatin1(where),
                                 AppShell::appTitle(), BoxIcon::Warning);
 }

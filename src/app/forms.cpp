@@ -1,73 +1,59 @@
 #include "app/forms.h"
 
-#include "display/form2.h"
-#include "options/form1.h"
-#include "options/form3.h"
+#include "app/form.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 
+#include <array>
+
 namespace {
 
-QPointer<Form1> gForm1;
-QPointer<Form2> gForm2;
-QPointer<Form3> gForm3;
+constexpr std::size_t WindowCount = 3;
+
+struct Slot
+{
+    std::function<Form *()> make;
+    QPointer<Form> instance;
+};
+
+std::array<Slot, WindowCount> gSlots;
 bool gEnding = false;
 std::function<void()> gQuit;
 
-template<typename T>
-T *touch(QPointer<T> &slot)
+Slot &slot(Forms::Window window)
 {
-    if (!slot && !gEnding) {
-        slot = new T;
-        slot->Form_Load();
-    }
-    return slot;
+    return gSlots[static_cast<std::size_t>(window)];
 }
 
-void forget(Form *form)
-{
-    if (form == gForm1)
-        gForm1 = nullptr;
-    else if (form == gForm2)
-        gForm2 = nullptr;
-    else if (form == gForm3)
-        gForm3 = nullptr;
-}
+// The windows in the order they are torn down: the colour window, the
+// display, then the options window.
+constexpr Forms::Window TeardownOrder[]
+        = {Forms::Window::Colours, Forms::Window::Display, Forms::Window::Options};
 
 } // namespace
 
 namespace Forms {
 
-Form1 *form1()
+void registerWindow(Window window, std::function<Form *()> make)
 {
-    return touch(gForm1);
+    slot(window).make = std::move(make);
 }
 
-Form2 *form2()
+Form *form(Window window)
 {
-    return touch(gForm2);
+    Slot &entry = slot(window);
+    if (!entry.instance && !gEnding && entry.make) {
+        entry.instance = entry.make();
+        entry.instance->Form_Load();
+    }
+    return entry.instance;
 }
 
-Form3 *form3()
+Form *loaded(Window window)
 {
-    return touch(gForm3);
-}
-
-Form1 *loadedForm1()
-{
-    return gForm1;
-}
-
-Form2 *loadedForm2()
-{
-    return gForm2;
-}
-
-Form3 *loadedForm3()
-{
-    return gForm3;
+    return slot(window).instance;
 }
 
 void unload(Form *form)
@@ -81,7 +67,10 @@ void unload(Form *form)
     form->Form_Unload();
     if (gEnding || !guard)
         return;
-    forget(form);
+    for (Slot &entry : gSlots) {
+        if (entry.instance == form)
+            entry.instance = nullptr;
+    }
     form->setUnloading();
     form->hide();
     for (QTimer *timer : form->findChildren<QTimer *>())
@@ -94,8 +83,8 @@ void endProgram()
     if (gEnding)
         return;
     gEnding = true;
-    for (Form *form :
-         {static_cast<Form *>(gForm1), static_cast<Form *>(gForm2), static_cast<Form *>(gForm3)}) {
+    for (Window window : {Window::Options, Window::Display, Window::Colours}) {
+        Form *form = slot(window).instance;
         if (!form)
             continue;
         for (QTimer *timer : form->findChildren<QTimer *>())
@@ -121,12 +110,10 @@ void setQuitHandler(std::function<void()> handler)
 
 void destroyAll()
 {
-    delete gForm3.data();
-    delete gForm2.data();
-    delete gForm1.data();
-    gForm1 = nullptr;
-    gForm2 = nullptr;
-    gForm3 = nullptr;
+    for (Window window : TeardownOrder) {
+        delete slot(window).instance.data();
+        slot(window).instance = nullptr;
+    }
     gEnding = false;
 }
 

@@ -3,24 +3,27 @@
 #include <functional>
 
 class Form;
-class Form1;
-class Form2;
-class Form3;
 
 // The registry of the three windows. A window is built and its Form_Load run
 // at the first touch; unload destroys it, and the next touch builds a fresh
 // one. endProgram stops every timer, hides every window and leaves the event
 // loop; no handler of any window runs after it.
+//
+// The registry knows windows only as Form: the layer that defines a window
+// says how it is made (registerWindow) and offers the typed accessor
+// (Forms::form1() in options/form1.h, and so on).
 namespace Forms {
 
-Form1 *form1();
-Form2 *form2();
-Form3 *form3();
+enum class Window { Options, Display, Colours };
 
+// How the window is made; it must return a new, not yet loaded window.
+void registerWindow(Window window, std::function<Form *()> make);
+
+// The window, built and loaded at the first touch; nullptr once the program
+// ends or when no maker is registered.
+Form *form(Window window);
 // The loaded instance or nullptr, without loading one.
-Form1 *loadedForm1();
-Form2 *loadedForm2();
-Form3 *loadedForm3();
+Form *loaded(Window window);
 
 // Runs the window's query-unload and unload handlers, then destroys it.
 void unload(Form *form);

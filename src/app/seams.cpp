@@ -1,16 +1,22 @@
 #include "app/seams.h"
 
+#include "app/appshell.h"
 #include "app/colors.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
-#include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
+
+// The window the last box came over, for a box opened before the focus came
+// back from the one before it.
+QPointer<QWidget> gBoxOwner;
 
 class QtDialogs final : public Dialogs
 {
@@ -20,13 +26,22 @@ public:
         // The composed texts use CR LF and bare CR line ends; a lone CR is a
         // line break of its own, so CR CR shows as one empty line.
         QString shown = text;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        shown.replace(AppShell::CrLf, QStringLiteral("\n"));
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
         QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                         title, shown, QMessageBox::Ok, parent);
         box.setTextFormat(Qt::PlainText);
         box.setWindowModality(Qt::ApplicationModal);
+        QPointer<QWidget> owner = parent ? parent->window() : QApplication::activeWindow();
+        if (owner)
+            gBoxOwner = owner;
+        else
+            owner = gBoxOwner;
         box.exec();
+        // The window manager does not give the focus back to a window kept
+        // out of the taskbar, such as the display: give it back ourselves.
+        if (owner && owner->isVisible() && !owner->isMinimized())
+            owner->activateWindow();
     }
 
     void chooseFont(QWidget *parent, FontChoice &font) override;
@@ -82,42 +97,26 @@ public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
 
-QtDialogs gQtDialogs;
-Dialogs *gDialogs = &gQtDialogs;
-SystemClock gSystemClock;
-const Clock *gClock = &gSystemClock;
-
 } // namespace
 
 Dialogs &Dialogs::instance()
 {
-    return *gDialogs;
+    return sInstalled ? *sInstalled : production();
 }
 
-void Dialogs::install(Dialogs *dialogs)
+Dialogs &Dialogs::production()
 {
-    gDialogs = dialogs ? dialogs : &gQtDialogs;
+    static QtDialogs dialogs;
+    return dialogs;
 }
 
-const Clock &Clock::instance()
+Clock &Clock::instance()
 {
-    return *gClock;
+    return sInstalled ? *sInstalled : production();
 }
 
-void Clock::install(const Clock *clock)
+Clock &Clock::production()
 {
-    gClock = clock ? clock : &gSystemClock;
-}
-
-QString formatTimeOfDay(const QDateTime &time)
-{
-    const QTime t = time.time();
-    const QLocale locale = QLocale::system();
-    const int hour = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
-    const QLatin1Char zero('0');
-    return QStringLiteral("%1:%2:%3 %4")
-            .arg(hour, 2, 10, zero)
-            .arg(t.minute(), 2, 10, zero)
-            .arg(t.second(), 2, 10, zero)
-            .arg(t.hour() < 12 ? locale.amText() : locale.pmText());
+    static SystemClock clock;
+    return clock;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/scopedoverride.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -37,9 +39,13 @@ public:
     // Same for a colour, as a 0x00BBGGRR value.
     virtual void chooseColor(QWidget *parent, std::uint32_t &color) = 0;
 
+    // The installed dialogs; production shows Qt's boxes and dialogs.
     static Dialogs &instance();
-    // Replaces the production dialogs (nullptr restores them). Not owned.
-    static void install(Dialogs *dialogs);
+    static Dialogs &production();
+
+private:
+    friend class ScopedOverride<Dialogs>;
+    static inline Dialogs *sInstalled = nullptr;
 };
 
 class Clock
@@ -48,9 +54,11 @@ public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
 
-    static const Clock &instance();
-    static void install(const Clock *clock);
-};
+    // The installed clock; production reads the system time.
+    static Clock &instance();
+    static Clock &production();
 
-// "hh:mm:ss ampm": 12-hour clock, two digits each, the system's AM/PM text.
-QString formatTimeOfDay(const QDateTime &time);
+private:
+    friend class ScopedOverride<Clock>;
+    static inline Clock *sInstalled = nullptr;
+};

@@ -45,6 +45,13 @@ QString toText(const QVariant &value)
     return value.toString();
 }
 
+RuntimeError unreadableStore(const QString &key, const QString &file)
+{
+    return RuntimeError(QStringLiteral("The setting %1 could not be saved: %2 cannot be read as a "
+                                       "settings file, so it was left unchanged.")
+                                .arg(key, file));
+}
+
 } // namespace
 
 namespace Settings {
@@ -62,9 +69,7 @@ void save(const QString &key, const QString &value)
 {
     const auto store = openStore();
     if (store->status() == QSettings::FormatError) {
-        throw RuntimeError(QStringLiteral("The setting %1 could not be saved: %2 cannot be read "
-                                          "as a settings file, so it was left unchanged.")
-                                   .arg(key, store->fileName()));
+        throw unreadableStore(key, store->fileName());
     }
     const QString spelling = storedSpelling(*store, key);
     const QString name = spelling.isEmpty() ? key : spelling;
@@ -81,9 +86,7 @@ void save(const QString &key, const QString &value)
     else
         store->setValue(name, previous);
     if (status == QSettings::FormatError)
-        throw RuntimeError(QStringLiteral("The setting %1 could not be saved: %2 cannot be read "
-                                          "as a settings file, so it was left unchanged.")
-                                   .arg(key, store->fileName()));
+        throw unreadableStore(key, store->fileName());
     throw RuntimeError(QStringLiteral("The setting %1 could not be saved: %2 cannot be written "
                                       "(access denied or disk full).")
                                .arg(key, store->fileName()));

@@ -3,15 +3,17 @@
 #include "app/appshell.h"
 #include "app/colors.h"
 #include "app/conversions.h"
+#include "app/displayoptions.h"
 #include "app/errortrap.h"
 #include "app/forms.h"
 #include "app/seams.h"
 #include "app/settings.h"
 #include "app/twips.h"
 #include "display/keepawake.h"
+#include "display/latinkey.h"
 #include "display/measuringlabel.h"
 #include "display/picturebox.h"
-#include "options/form1.h"
+#include "display/windowhints.h"
 #include "quote/quote.h"
 
 #include <QCheckBox>
@@ -20,30 +22,15 @@
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 
 #include <cmath>
-
-#ifdef TALLOW_HAVE_X11
-#include <QGuiApplication>
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#endif
 
 namespace {
 
 constexpr int VkEscape = 27;
 constexpr int VkShift = 16;
-
-const QString CrLf = QStringLiteral("\r\n");
-
-QFont windowFont()
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSize(9);
-    font.setBold(true);
-    return font;
-}
 
 // Font properties are set one at a time, as each is its own step.
 void setFontName(QWidget *widget, const QString &name)
@@ -92,7 +79,8 @@ bool storedCentred()
     return Convert::toInt16(stored(Settings::Key::Combo1, "1")) == 1;
 }
 
-// The classic key code of a Qt key: letters and digits keep their code.
+// The classic key code of a Qt key: letters and digits keep their code. A
+// letter key of a non-Latin layout counts as the Latin letter of the same key.
 int keyCode(const QKeyEvent *event)
 {
     const int key = event->key();
@@ -104,38 +92,52 @@ int keyCode(const QKeyEvent *event)
     case Qt::Key_Shift:
         return VkShift;
     default:
+        if (const int letter = latinLetterOfKey(event))
+            return letter;
         return 0xFF; // any other key: it only has to be none of the above
     }
 }
 
-// Keeps the window out of the taskbar and pager on X11 window managers; Qt
-// keeps this state when it adds its own before mapping the window.
-void skipTaskbar(QWidget *window)
+// The options window, through the registry: the display does not know its
+// class. It can no longer be loaded once the program is ending.
+Form &optionsWindow()
 {
-#ifdef TALLOW_HAVE_X11
-    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->display())
-        return;
-    Display *display = x11->display();
-    Atom states[] = {XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False),
-                     XInternAtom(display, "_NET_WM_STATE_SKIP_PAGER", False)};
-    XChangeProperty(display, static_cast<Window>(window->winId()),
-                    XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeAppend,
-                    reinterpret_cast<const unsigned char *>(states), 2);
-    XSync(display, False);
-#else
-    Q_UNUSED(window);
-#endif
+    Form *form = Forms::form(Forms::Window::Options);
+    if (!form)
+        throw RuntimeError(Errors::ObjectNotSet);
+    return *form;
+}
+
+// The options window's two options.
+DisplayOptions &options()
+{
+    auto *options = dynamic_cast<DisplayOptions *>(&optionsWindow());
+    if (!options)
+        throw RuntimeError(Errors::ObjectNotSet);
+    return *options;
+}
+
+qint64 msecsNow()
+{
+    return Clock::instance().now().toMSecsSinceEpoch();
 }
 
 } // namespace
 
+Form2 *Forms::form2()
+{
+    return static_cast<Form2 *>(form(Window::Display));
+}
+
+Form2 *Forms::loadedForm2()
+{
+    return static_cast<Form2 *>(loaded(Window::Display));
+}
+
 Form2::Form2(QWidget *parent) : Form(parent)
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-#ifdef Q_OS_WIN
-    setWindowFlag(Qt::Tool); // no taskbar button
-#endif
+    WindowHints::setUpSkipTaskbar(this);
     setWindowTitle(QStringLiteral("Form1"));
     setFont(windowFont());
     resize(twips(7095), twips(3690));
@@ -155,11 +157,11 @@ Form2::Form2(QWidget *parent) : Form(parent)
     Timer2->setInterval(59000);
     connect(Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
 
-    // A precise timer: a coarse one drifts and now and then skips a second.
+    // A precise timer: a coarse one may fire late by a few percent.
     Timer1 = new QTimer(this);
     Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
+    Timer1->setSingleShot(true);
+    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Expired);
 
     Label1 = new QLabel(QStringLiteral("Press ESC To Exit. Type 'hide' to hide this text."), this);
     Label1->setGeometry(twipsRect(120, 120, 4335, 495));
@@ -175,11 +177,17 @@ Form2::Form2(QWidget *parent) : Form(parent)
     lblData->setCaption(QStringLiteral("12345"));
     lblData->hide();
 
+    nameControls({{Picture1, "Picture1"},
+                  {Timer2, "Timer2"},
+                  {Timer1, "Timer1"},
+                  {Label1, "Label1"},
+                  {lblData, "lblData"}});
+
     for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
                            static_cast<QWidget *>(lblData)})
         child->setFocusPolicy(Qt::NoFocus);
 
-    Timer1->start();
+    armTimer1();
 }
 
 Form2::~Form2() = default;
@@ -200,18 +208,18 @@ void Form2::Form_Load()
     trap(100, [&] { Form_Resize(); });
     trap(102, [&] { setWindowIcon(AppShell::applicationIcon()); });
     trap(104, [&] {
-        Form1::setCheckValue(Forms::form1()->Check1,
-                             Convert::toInt16(stored(Settings::Key::Check1, "0")));
+        setCheckValue(options().hideHintBox(),
+                      Convert::toInt16(stored(Settings::Key::Check1, "0")));
     });
-    if (trap.when(106, [&] { return Form1::checkValue(Forms::form1()->Check1) == 1; }))
+    if (trap.when(106, [&] { return checkValue(options().hideHintBox()) == 1; }))
         trap(108, [&] { Label1->setVisible(false); });
     else
         trap(110, [&] { Label1->setVisible(true); });
     trap(112, [&] {
-        Form1::setCheckValue(Forms::form1()->Check4,
-                             Convert::toInt16(stored(Settings::Key::Check4, "1")));
+        setCheckValue(options().keepAwakeBox(),
+                      Convert::toInt16(stored(Settings::Key::Check4, "1")));
     });
-    if (trap.when(114, [&] { return Form1::checkValue(Forms::form1()->Check4) == 1; }))
+    if (trap.when(114, [&] { return checkValue(options().keepAwakeBox()) == 1; }))
         trap(116, [&] { Timer2->start(); });
     else
         trap(118, [&] { Timer2->stop(); });
@@ -244,7 +252,7 @@ void Form2::Form_KeyDown(int keyCode)
         reset(102);
     if (trap.when(106, [&] { return keyCode == VkEscape; })) {
         trap(108, [&] { hide(); });
-        trap(110, [&] { Forms::form1()->show(); });
+        trap(110, [&] { optionsWindow().show(); });
         return;
     }
     if (trap.when(112, [&] { return keyCode == Qt::Key_H; })) {
@@ -286,7 +294,7 @@ void Form2::Form_MouseMove()
 void Form2::Form_QueryUnload()
 {
     ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_QueryUnload"));
-    trap(100, [] { Forms::form1()->show(); });
+    trap(100, [] { optionsWindow().show(); });
     trap(102, [] { QCoreApplication::processEvents(); });
     trap(104, [] { QCoreApplication::processEvents(); });
 }
@@ -307,7 +315,8 @@ void Form2::Form_Resize()
 
 QString Form2::getStockQuote()
 {
-    return Quote::getStockQuote(mStockSymbol, this);
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+    return Quote::getStockQuote(trap, mStockSymbol, this);
 }
 
 void Form2::ReLoadStyle()
@@ -368,8 +377,18 @@ void Form2::Timer1_Timer()
     // entered again by the next timer expiry.
     if (mInTick || Forms::ending())
         return;
-    mInTick = true;
     const QPointer<Form2> self(this);
+    // The tick may end early, and the window may be gone by then.
+    struct InTick
+    {
+        const QPointer<Form2> &form;
+        ~InTick()
+        {
+            if (form)
+                form->mInTick = false;
+        }
+    } inTick{self};
+    mInTick = true;
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
 
@@ -388,12 +407,12 @@ void Form2::Timer1_Timer()
     if (!trap.when(112, [&] { return mQuoteText.isEmpty(); })) {
         QStringList pieces;
         QString caption;
-        trap(114, [&] { pieces = mQuoteText.split(CrLf); });
+        trap(114, [&] { pieces = mQuoteText.split(AppShell::CrLf); });
         trap(116, [&] {
             for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
-                caption += pieces[i] + CrLf;
+                caption += pieces[i] + AppShell::CrLf;
         });
-        trap(124, [&] { caption += formatTimeOfDay(Clock::instance().now()); });
+        trap(124, [&] { caption += Convert::formatTimeOfDay(Clock::instance().now()); });
         trap(126, yield);
         if (!alive())
             return;
@@ -403,7 +422,7 @@ void Form2::Timer1_Timer()
             return;
         trap(132, [&] { Picture1->setVisible(true); });
         trap(134, [&] { Picture1->cls(); });
-        trap(136, [&] { pieces = mQuoteText.split(CrLf); });
+        trap(136, [&] { pieces = mQuoteText.split(AppShell::CrLf); });
         // Centred: half the box width less half the text width, each rounded
         // to whole twips and halved by integer division.
         const auto centredX = [&](const QString &text) {
@@ -419,21 +438,42 @@ void Form2::Timer1_Timer()
                 trap(144, [&] { Picture1->setCurrentX(0); });
             trap(146, [&] { Picture1->print(piece); });
         }
-        QString now;
         if (trap.when(150, [&] { return storedCentred(); }))
             trap(152, [&] {
-                Picture1->setCurrentX(centredX(formatTimeOfDay(Clock::instance().now())));
+                Picture1->setCurrentX(centredX(Convert::formatTimeOfDay(Clock::instance().now())));
             });
         else
             trap(154, [&] { Picture1->setCurrentX(0); });
-        trap(156, [&] { Picture1->print(formatTimeOfDay(Clock::instance().now())); });
+        trap(156, [&] { Picture1->print(Convert::formatTimeOfDay(Clock::instance().now())); });
         trap(158, yield);
         if (!alive())
             return;
     }
     trap(160, yield);
-    if (self)
-        mInTick = false;
+}
+
+void Form2::armTimer1()
+{
+    const qint64 now = msecsNow();
+    const int intoSecond = int((now % Timer1Interval + Timer1Interval) % Timer1Interval);
+    Timer1->start(Timer1Interval - intoSecond + Timer1Margin);
+}
+
+void Form2::Timer1_Expired()
+{
+    if (Forms::ending())
+        return;
+    const qint64 now = msecsNow();
+    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
+    // Armed first, so that a tick that stops the timer (unload, the end of
+    // the program) leaves it stopped.
+    armTimer1();
+    // Early for its second (a clock set back, a timer ahead of the wall
+    // clock), or while a tick is still running: only the re-alignment.
+    if (second == mLastTickSecond || mInTick)
+        return;
+    mLastTickSecond = second;
+    Timer1_Timer();
 }
 
 void Form2::Timer2_Timer()
@@ -450,7 +490,7 @@ void Form2::Timer2_Timer()
 void Form2::showDisplay()
 {
     if (!isVisible()) {
-        skipTaskbar(this);
+        WindowHints::skipTaskbar(this);
         if (const QScreen *screen = this->screen())
             setGeometry(screen->availableGeometry());
     }
@@ -483,4 +523,13 @@ void Form2::resizeEvent(QResizeEvent *event)
 {
     Form::resizeEvent(event);
     runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    Form::showEvent(event);
+    // Every start of the display is laid out for the style and quote it just
+    // loaded, also when the window keeps its size and no resize comes.
+    if (!event->spontaneous())
+        runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
 }

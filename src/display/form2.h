@@ -4,20 +4,31 @@
 
 #include <cstdint>
 
+class Form2;
 class MeasuringLabel;
 class PictureBox;
 class QLabel;
 class QTimer;
 
+namespace Forms {
+Form2 *form2();
+Form2 *loadedForm2();
+} // namespace Forms
+
 // The full-screen display: the quote lines and a live clock, refreshed from
 // the quote service every 600 ticks. Escape hides it and brings the options
-// window back; typing "hide" collapses the hint.
+// window back; typing "hide" collapses the hint. Controls carry their names as
+// object names.
 class Form2 : public Form
 {
     Q_OBJECT
 
 public:
     static constexpr int RefreshTicks = 600;
+    static constexpr int Timer1Interval = 1000;
+    // How long after the full second Timer1 is due: enough that a tick never
+    // lands just before the second it is meant to show.
+    static constexpr int Timer1Margin = 2;
 
     explicit Form2(QWidget *parent = nullptr);
     ~Form2() override;
@@ -47,19 +58,28 @@ public:
     std::int16_t mHideStep = 0;
     QString mQuoteText;
 
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // Timer1 is a single-shot timer re-armed at each expiry for just after
+    // the next full second of the wall clock, so the clock line changes with
+    // the true second. An expiry within the second already shown is a
+    // re-alignment, not a tick.
+    void armTimer1();
+    void Timer1_Expired();
+
     PictureBox *Picture1 = nullptr;
     QTimer *Timer2 = nullptr;
     QTimer *Timer1 = nullptr;
     QLabel *Label1 = nullptr;
     MeasuringLabel *lblData = nullptr;
 
-protected:
-    bool event(QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
     std::uint32_t mBackColor = 0;
     bool mInTick = false;
+    qint64 mLastTickSecond = -1;
 };

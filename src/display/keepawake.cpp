@@ -4,20 +4,14 @@
 #include "app/runtimeerror.h"
 #include "display/keepawake_platform.h"
 
-namespace {
-
-KeepAwake *installedFake = nullptr;
-
-} // namespace
-
 KeepAwake &KeepAwake::instance()
 {
-    return installedFake ? *installedFake : platformKeepAwake();
+    return sInstalled ? *sInstalled : production();
 }
 
-void KeepAwake::install(KeepAwake *fake)
+KeepAwake &KeepAwake::production()
 {
-    installedFake = fake;
+    return platformKeepAwake();
 }
 
 std::uint8_t rightShiftKeyCode(std::int64_t lookedUp)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/scopedoverride.h"
+
 #include <cstdint>
 
 // One press and release of the right Shift key as user input, and a reset of
@@ -12,11 +14,14 @@ public:
     virtual void releaseRightShift() = 0; // throws RuntimeError on failure
     virtual void resetIdleTimer() = 0; // throws RuntimeError when the platform genuinely refuses
 
-    // The platform's implementation, chosen at build and run time (unless a
-    // fake is installed).
+    // The installed implementation; production is the platform's, chosen at
+    // build and run time.
     static KeepAwake &instance();
-    // Replaces the platform's implementation (tests); nullptr restores it. Not owned.
-    static void install(KeepAwake *fake);
+    static KeepAwake &production();
+
+private:
+    friend class ScopedOverride<KeepAwake>;
+    static inline KeepAwake *sInstalled = nullptr;
 };
 
 // The key code of the right Shift key, as looked up on the keyboard at hand,

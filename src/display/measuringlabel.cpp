@@ -1,5 +1,6 @@
 #include "display/measuringlabel.h"
 
+#include "app/appshell.h"
 #include "app/runtimeerror.h"
 #include "app/twips.h"
 
@@ -38,7 +39,7 @@ void MeasuringLabel::changeEvent(QEvent *event)
 void MeasuringLabel::autoSize()
 {
     const QFontMetricsF metrics(font());
-    const QStringList lines = mCaption.split(QStringLiteral("\r\n"));
+    const QStringList lines = mCaption.split(AppShell::CrLf);
     double widest = 0;
     for (const QString &line : lines)
         widest = std::max(widest, metrics.horizontalAdvance(line));

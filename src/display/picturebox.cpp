@@ -36,9 +36,7 @@ void PictureBox::setTwipsGeometry(float left, float top, float width, float heig
     mTop = top;
     mWidth = width;
     mHeight = height;
-    const auto px
-            = [](float value) { return static_cast<int>(std::lround(value / TwipsPerPixel)); };
-    setGeometry(px(left), px(top), qMax(0, px(width)), qMax(0, px(height)));
+    setGeometry(twips(left), twips(top), qMax(0, twips(width)), qMax(0, twips(height)));
 }
 
 double PictureBox::textWidth(const QString &text) const

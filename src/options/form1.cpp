@@ -34,15 +34,17 @@ protected:
     }
 };
 
-QFont formFont()
+} // namespace
+
+Form1 *Forms::form1()
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSize(9);
-    font.setBold(true);
-    return font;
+    return static_cast<Form1 *>(form(Window::Options));
 }
 
-} // namespace
+Form1 *Forms::loadedForm1()
+{
+    return static_cast<Form1 *>(loaded(Window::Options));
+}
 
 Form1::Form1(QWidget *parent) : Form(parent)
 {
@@ -51,7 +53,7 @@ Form1::Form1(QWidget *parent) : Form(parent)
                    | Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QStringLiteral("Form2"));
     setWindowIcon(AppShell::designIcon());
-    setFont(formFont());
+    setFont(windowFont());
     setFixedSize(twips(8040), twips(5445));
     centreOnFirstShow();
     Colors::setBackColor(this, Colors::White);
@@ -66,8 +68,7 @@ void Form1::buildControls()
         auto *box = new QGroupBox(caption, this);
         box->setGeometry(geometry);
         Colors::setBackColor(box, Colors::White);
-        box->setMouseTracking(true);
-        box->installEventFilter(this);
+        setPointerOnMove(box, PointerDefault);
         return box;
     };
     const auto check = [](const QString &caption, QWidget *parent, QRect geometry) {
@@ -79,7 +80,7 @@ void Form1::buildControls()
     const auto button = [this](const QString &caption, QWidget *parent, QRect geometry) {
         auto *push = new PushButton(caption, parent);
         push->setGeometry(geometry);
-        connect(push, &PushButton::mouseMoved, this, [this] { setMousePointer(PointerCustom); });
+        setPointerOnMove(push, PointerCustom);
         return push;
     };
 
@@ -113,15 +114,27 @@ void Form1::buildControls()
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    // These controls have no mouse-move handler: a move over them must not
-    // reach the frame or window behind and reset the pointer there.
+    // These controls have no mouse-move handler: over them the pointer stays
+    // as last set.
     for (QWidget *control : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Check1),
                              static_cast<QWidget *>(Check4), static_cast<QWidget *>(Combo1)})
-        control->setAttribute(Qt::WA_NoMousePropagation);
-
-    setMouseTracking(true);
-    installEventFilter(this);
+        keepPointerOnMove(control);
+    setPointerOnMove(this, PointerDefault);
     Text1->installEventFilter(this);
+
+    nameControls({{PushButton1, "PushButton1"},
+                  {Frame2, "Frame2"},
+                  {Text1, "Text1"},
+                  {PushButton4, "PushButton4"},
+                  {Frame1, "Frame1"},
+                  {Check4, "Check4"},
+                  {Check1, "Check1"},
+                  {Frame6, "Frame6"},
+                  {Combo1, "Combo1"},
+                  {PushButton2, "PushButton2"},
+                  {PushButton3, "PushButton3"},
+                  {PushButton5, "PushButton5"},
+                  {PushButton6, "PushButton6"}});
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
@@ -243,36 +256,6 @@ void Form1::Combo1_Change()
     });
 }
 
-int Form1::checkValue(const QCheckBox *box)
-{
-    switch (box->checkState()) {
-    case Qt::Unchecked:
-        return 0;
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    }
-    return 0;
-}
-
-void Form1::setCheckValue(QCheckBox *box, int value)
-{
-    switch (value) {
-    case 0:
-        box->setCheckState(Qt::Unchecked);
-        return;
-    case 1:
-        box->setCheckState(Qt::Checked);
-        return;
-    case 2:
-        box->setCheckState(Qt::PartiallyChecked);
-        return;
-    default:
-        throw RuntimeError(Errors::InvalidPropertyValue);
-    }
-}
-
 void Form1::setListIndex(QComboBox *list, int index)
 {
     if (index < -1 || index >= list->count())
@@ -282,10 +265,7 @@ void Form1::setListIndex(QComboBox *list, int index)
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseMove
-        && (watched == this || watched == Frame1 || watched == Frame2 || watched == Frame6)) {
-        setMousePointer(PointerDefault);
-    } else if (event->type() == QEvent::FocusIn && watched == Text1) {
+    if (event->type() == QEvent::FocusIn && watched == Text1) {
         // Runs before the box's own focus handling, as a focus handler would.
         Text1_GotFocus();
     }

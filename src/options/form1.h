@@ -1,18 +1,26 @@
 #pragma once
 
+#include "app/displayoptions.h"
 #include "app/form.h"
 #include "app/seams.h"
 
+class Form1;
 class PushButton;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
 
+namespace Forms {
+Form1 *form1();
+Form1 *loadedForm1();
+} // namespace Forms
+
 // The options window: symbol, alignment, the two options, the font and colour
 // buttons, and the button that opens the display. Every control writes its
-// value to the store the moment it changes.
-class Form1 : public Form
+// value to the store the moment it changes. Controls carry their names as
+// object names.
+class Form1 : public Form, public DisplayOptions
 {
     Q_OBJECT
 
@@ -39,20 +47,27 @@ public:
 
     bool openingDisplay() const { return mOpeningDisplay; }
 
-    // Check-box values 0 (clear), 1 (ticked) and 2 (greyed); anything else
-    // throws "Invalid property value".
-    static int checkValue(const QCheckBox *box);
-    static void setCheckValue(QCheckBox *box, int value);
     // List index -1 (no selection) up to the last item; anything else throws.
     static void setListIndex(QComboBox *list, int index);
+
+    QCheckBox *hideHintBox() const override { return Check1; }
+    QCheckBox *keepAwakeBox() const override { return Check4; }
+
+    // The two options the display sets when it loads.
+    QCheckBox *Check4 = nullptr;
+    QCheckBox *Check1 = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
 
     PushButton *PushButton1 = nullptr;
     QGroupBox *Frame2 = nullptr;
     QLineEdit *Text1 = nullptr;
     PushButton *PushButton4 = nullptr;
     QGroupBox *Frame1 = nullptr;
-    QCheckBox *Check4 = nullptr;
-    QCheckBox *Check1 = nullptr;
     QGroupBox *Frame6 = nullptr;
     QComboBox *Combo1 = nullptr;
     PushButton *PushButton2 = nullptr;
@@ -60,12 +75,6 @@ public:
     PushButton *PushButton5 = nullptr;
     PushButton *PushButton6 = nullptr;
     FontChoice CommonDialog1{QString(), false, false, 8.0f, false, false};
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
-    void buildControls();
 
     bool mOpeningDisplay = false;
 };

@@ -60,11 +60,11 @@ void Form1::PushButton3_Click()
     using namespace Settings;
     ErrorTrap trap(QStringLiteral("Form1"), QStringLiteral("PushButton3_Click"));
     trap(100, [] { save(Key::FontName, QStringLiteral("Arial")); });
-    trap(102, [] { save(Key::FontBold, QStringLiteral("True")); });
-    trap(104, [] { save(Key::FontItalic, QStringLiteral("False")); });
+    trap(102, [] { save(Key::FontBold, Convert::fromBool(true)); });
+    trap(104, [] { save(Key::FontItalic, Convert::fromBool(false)); });
     trap(106, [] { save(Key::FontSize, QStringLiteral("72")); });
-    trap(108, [] { save(Key::FontStrikeThru, QStringLiteral("False")); });
-    trap(110, [] { save(Key::FontUnderLine, QStringLiteral("False")); });
+    trap(108, [] { save(Key::FontStrikeThru, Convert::fromBool(false)); });
+    trap(110, [] { save(Key::FontUnderLine, Convert::fromBool(false)); });
 }
 
 void Form1::PushButton5_Click()

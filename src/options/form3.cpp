@@ -17,14 +17,21 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
+Form3 *Forms::form3()
+{
+    return static_cast<Form3 *>(form(Window::Colours));
+}
+
+Form3 *Forms::loadedForm3()
+{
+    return static_cast<Form3 *>(loaded(Window::Colours));
+}
+
 Form3::Form3(QWidget *parent) : Form(parent)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSize(9);
-    font.setBold(true);
-    setFont(font);
+    setFont(windowFont());
     setFixedSize(twips(8040), twips(1755));
     centreOnFirstShow();
     buildControls();
@@ -37,18 +44,13 @@ void Form3::buildControls()
     const auto frame = [this](const QString &caption, QRect geometry) {
         auto *box = new QGroupBox(caption, this);
         box->setGeometry(geometry);
-        box->setMouseTracking(true);
-        box->installEventFilter(this);
+        setPointerOnMove(box, PointerDefault);
         return box;
     };
     const auto swatch = [this](QGroupBox *parent) {
         auto *label = new QLabel(parent);
         label->setGeometry(twipsRect(240, 300, 3300, 495));
-        label->setMouseTracking(true);
-        // The move belongs to the swatch; the frame behind it would set the
-        // pointer back to the arrow.
-        label->setAttribute(Qt::WA_NoMousePropagation);
-        label->installEventFilter(this);
+        setPointerOnMove(label, PointerCustom);
         return label;
     };
 
@@ -65,10 +67,16 @@ void Form3::buildControls()
     setTabOrder(Text1, PushButton1);
     Text1->setFocus();
 
-    setMouseTracking(true);
-    installEventFilter(this);
+    setPointerOnMove(this, PointerDefault);
+    setPointerOnMove(PushButton1, PointerCustom);
 
-    connect(PushButton1, &PushButton::mouseMoved, this, [this] { setMousePointer(PointerCustom); });
+    nameControls({{Frame1, "Frame1"},
+                  {Label1, "Label1"},
+                  {Frame2, "Frame2"},
+                  {Label2, "Label2"},
+                  {PushButton1, "PushButton1"},
+                  {Text1, "Text1"}});
+
     connect(PushButton1, &QPushButton::clicked, this, &Form3::PushButton1_Click);
 }
 
@@ -132,12 +140,6 @@ bool Form3::eventFilter(QObject *watched, QEvent *event)
 {
     const bool overSwatch = watched == Label1 || watched == Label2;
     switch (event->type()) {
-    case QEvent::MouseMove:
-        if (overSwatch)
-            setMousePointer(PointerCustom);
-        else if (watched == this || watched == Frame1 || watched == Frame2)
-            setMousePointer(PointerDefault);
-        break;
     case QEvent::MouseButtonPress:
         if (overSwatch)
             return true;

@@ -23,7 +23,4 @@ void PushButton::mouseMoveEvent(QMouseEvent *event)
 {
     emit mouseMoved();
     QPushButton::mouseMoveEvent(event);
-    // The move belongs to the button: it must not reach the window behind it,
-    // whose own handler would set the pointer back.
-    event->accept();
 }

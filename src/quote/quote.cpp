@@ -1,6 +1,7 @@
 #include "quote/quote.h"
 
 #include "app/appshell.h"
+#include "app/conversions.h"
 #include "app/errortrap.h"
 #include "app/seams.h"
 #include "quote/curlfetcher.h"
@@ -13,10 +14,6 @@
 namespace Quote {
 
 namespace {
-
-const QString CrLf = QStringLiteral("\r\n");
-
-Fetcher *gFetcher = nullptr;
 
 struct ServiceConfig
 {
@@ -196,6 +193,8 @@ QString selectText(const QDomDocument &document, const QString &path)
     return node.text();
 }
 
+} // namespace
+
 QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
                        QWidget *boxParent)
 {
@@ -213,32 +212,34 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
         trap(108, [&] {
             Dialogs::instance().message(
                     boxParent,
-                    QStringLiteral("Error reading XML API") + CrLf + QStringLiteral("error:")
-                            + error.reason + CrLf + QStringLiteral("Line:")
-                            + QString::number(error.line) + CrLf + QStringLiteral("position:")
-                            + QString::number(error.column),
+                    QStringLiteral("Error reading XML API") + AppShell::CrLf
+                            + QStringLiteral("error:") + error.reason + AppShell::CrLf
+                            + QStringLiteral("Line:") + QString::number(error.line) + AppShell::CrLf
+                            + QStringLiteral("position:") + QString::number(error.column),
                     AppShell::appTitle(), BoxIcon::None);
         });
     } else {
         // Each line is appended only once its whole step has succeeded.
-        trap(110, [&] { result = symbol + CrLf; });
+        trap(110, [&] { result = symbol + AppShell::CrLf; });
         if (trap.when(112, [&] { return mentions(u"StockChange"); })) {
             trap(114, [&] {
                 result += QStringLiteral("Stock Change: ")
-                        + selectText(document, QStringLiteral("QuoteData/StockChange")) + CrLf;
+                        + selectText(document, QStringLiteral("QuoteData/StockChange"))
+                        + AppShell::CrLf;
             });
         }
         if (trap.when(116, [&] { return mentions(u"ChangePercent"); })) {
             trap(118, [&] {
                 result += QStringLiteral("Percentage Change: ")
-                        + selectText(document, QStringLiteral("QuoteData/ChangePercent")) + CrLf;
+                        + selectText(document, QStringLiteral("QuoteData/ChangePercent"))
+                        + AppShell::CrLf;
             });
         }
         if (trap.when(120, [&] { return mentions(u"LastTradeAmount"); })) {
             trap(122, [&] {
                 const QDateTime fetched = Clock::instance().now();
-                result += selectText(document, QStringLiteral("QuoteData/LastTradeAmount")) + CrLf
-                        + formatTimeOfDay(fetched);
+                result += selectText(document, QStringLiteral("QuoteData/LastTradeAmount"))
+                        + AppShell::CrLf + Convert::formatTimeOfDay(fetched);
             });
         }
     }
@@ -246,22 +247,15 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
     return result;
 }
 
-ErrorTrap quoteTrap()
+Fetcher &Fetcher::instance()
 {
-    return ErrorTrap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+    return sInstalled ? *sInstalled : production();
 }
 
-} // namespace
-
-Fetcher &fetcher()
+Fetcher &Fetcher::production()
 {
-    static CurlFetcher production;
-    return gFetcher ? *gFetcher : production;
-}
-
-void installFetcher(Fetcher *f)
-{
-    gFetcher = f;
+    static CurlFetcher curl;
+    return curl;
 }
 
 QString requestUrl(const QString &symbol)
@@ -272,20 +266,13 @@ QString requestUrl(const QString &symbol)
             + encoded(symbol) + QStringLiteral("&LicenseKey=") + encoded(config.token);
 }
 
-QString getStockQuote(const QString &symbol, QWidget *boxParent)
+QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent)
 {
-    ErrorTrap trap = quoteTrap();
     QByteArray body;
-    trap(100, [&] { body = fetcher().get(requestUrl(symbol)); });
+    trap(100, [&] { body = Fetcher::instance().get(requestUrl(symbol)); });
     // The reply is read as UTF-8, the encoding the service sends; an encoding
     // named in its XML declaration is not consulted.
     return buildQuoteText(trap, symbol, QString::fromUtf8(body), boxParent);
-}
-
-QString buildQuoteText(const QString &symbol, const QString &reply, QWidget *boxParent)
-{
-    ErrorTrap trap = quoteTrap();
-    return buildQuoteText(trap, symbol, reply, boxParent);
 }
 
 } // namespace Quote

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "app/scopedoverride.h"
+
 #include <QByteArray>
 #include <QString>
 
+class ErrorTrap;
 class QWidget;
 
 // The quote client: builds the request for one symbol, fetches the reply and
@@ -16,12 +19,15 @@ class Fetcher
 public:
     virtual ~Fetcher() = default;
     virtual QByteArray get(const QString &url) = 0;
-};
 
-// The installed fetcher; production fetches with libcurl.
-Fetcher &fetcher();
-// Replaces the production fetcher (nullptr restores it). Not owned.
-void installFetcher(Fetcher *f);
+    // The installed fetcher; production fetches with libcurl.
+    static Fetcher &instance();
+    static Fetcher &production();
+
+private:
+    friend class ScopedOverride<Fetcher>;
+    static inline Fetcher *sInstalled = nullptr;
+};
 
 // Optional file beside the program whose [QuoteService] section overrides the
 // built-in Host and LicenseKey, key by key.
@@ -31,12 +37,13 @@ inline const QString ConfigFile = QStringLiteral("\\quote-service.ini");
 // percent-encoded in the query.
 QString requestUrl(const QString &symbol);
 
-// Fetches and parses the quote of `symbol` under the error trap of
-// Form2.getStockQuote. Returns the quote text, or "" when nothing could be
-// fetched or parsed. The box about a reply that is not XML gets `boxParent`.
-QString getStockQuote(const QString &symbol, QWidget *boxParent = nullptr);
+// Fetches and parses the quote of `symbol`, each step under the caller's
+// error trap. Returns the quote text, or "" when nothing could be fetched or
+// parsed. The box about a reply that is not XML gets `boxParent`.
+QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent = nullptr);
 
 // The part of getStockQuote after the fetch: turns a reply into the quote text.
-QString buildQuoteText(const QString &symbol, const QString &reply, QWidget *boxParent = nullptr);
+QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
+                       QWidget *boxParent = nullptr);
 
 } // namespace Quote

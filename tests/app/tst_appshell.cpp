@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 class TestAppShell : public QObject
 {
@@ -29,6 +30,7 @@ private slots:
     void brokenCursorFileIsRefused();
     void skinColoursPlainControlsOnly();
     void colourConversions();
+    void seamOverridesNestAndStrayWindowsFail();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -178,6 +180,25 @@ void TestAppShell::colourConversions()
     QCOMPARE(Colors::toQColor(Colors::ButtonFace), QApplication::palette().color(QPalette::Button));
     QCOMPARE(Colors::toQColor(Colors::ButtonText),
              QApplication::palette().color(QPalette::ButtonText));
+}
+
+void TestAppShell::seamOverridesNestAndStrayWindowsFail()
+{
+    FakeClock inner;
+    inner.time = QDateTime(QDate(2030, 1, 2), QTime(3, 4, 5));
+    {
+        const ScopedOverride<Clock> override(inner);
+        QCOMPARE(Clock::instance().now(), inner.time);
+    }
+    // The environment's clock is back, not the production one.
+    QCOMPARE(Clock::instance().now(), mEnv->clock.time);
+
+    QWidget stray;
+    stray.show();
+    QEXPECT_FAIL("", "a window left open fails the test", Continue);
+    mEnv.reset();
+    QVERIFY(!stray.isVisible());
+    QVERIFY(&Clock::instance() == &Clock::production());
 }
 
 QTEST_MAIN(TestAppShell)

@@ -27,23 +27,6 @@ const QByteArray FullReply = "<?xml version=\"1.0\"?><QuoteData><StockSymbol>MSF
                              "<StockChange>+1.23</StockChange>"
                              "<ChangePercent>+0.30%</ChangePercent></QuoteData>";
 
-// Answers every request at once from a script and counts the requests.
-class FakeFetcher : public Quote::Fetcher
-{
-public:
-    QByteArray get(const QString &url) override
-    {
-        urls.append(url);
-        if (fail)
-            throw RuntimeError(QStringLiteral("Could not connect to server"));
-        return reply;
-    }
-
-    QStringList urls;
-    QByteArray reply = FullReply;
-    bool fail = false;
-};
-
 } // namespace
 
 class TestForm2 : public QObject
@@ -67,6 +50,9 @@ private slots:
     void failedRefreshKeepsLastDrawing();
     void layoutCentresTheTextBlock();
     void tallTextGetsNegativeTop();
+    void layoutFollowsEachStart_data();
+    void layoutFollowsEachStart();
+    void ticksFollowTheWallClock();
     void emptyStoreGivesDefaultStyle();
     void storedStyleIsApplied();
     void badStyleSettingsAreReported_data();
@@ -77,6 +63,7 @@ private slots:
     void escapeHidesAndBringsBackFreshOptions();
     void closingOptionsEndsEverything();
     void windowSystemCloseUnloadsDisplay();
+    void goneOptionsWindowIsReported();
 
 private:
     Form2 *startDisplay(const QString &symbol = QStringLiteral("MSFT"));
@@ -84,38 +71,36 @@ private:
     QList<double> drawnX() const;
 
     std::unique_ptr<TestEnvironment> mEnv;
-    FakeFetcher mFetcher;
 };
 
 void TestForm2::init()
 {
     mEnv = std::make_unique<TestEnvironment>();
-    mFetcher = FakeFetcher();
-    Quote::installFetcher(&mFetcher);
+    mEnv->fetcher.reply = FullReply;
 }
 
 void TestForm2::cleanup()
 {
     mEnv.reset();
-    Quote::installFetcher(nullptr);
 }
 
 Form2 *TestForm2::startDisplay(const QString &symbol)
 {
     Form1 *form1 = Forms::form1();
     form1->show();
-    form1->Text1->setText(symbol);
+    child<QLineEdit>(form1, "Text1")->setText(symbol);
     form1->PushButton1_Click();
     Form2 *form2 = Forms::loadedForm2();
     if (form2)
-        form2->Timer1->stop(); // the tests drive the ticks themselves
+        child<QTimer>(form2, "Timer1")->stop(); // the tests drive the ticks themselves
     return form2;
 }
 
 QStringList TestForm2::drawnTexts() const
 {
     QStringList texts;
-    for (const PictureBox::Printed &item : Forms::loadedForm2()->Picture1->printed())
+    for (const PictureBox::Printed &item :
+         child<PictureBox>(Forms::loadedForm2(), "Picture1")->printed())
         texts.append(item.text);
     return texts;
 }
@@ -123,7 +108,8 @@ QStringList TestForm2::drawnTexts() const
 QList<double> TestForm2::drawnX() const
 {
     QList<double> xs;
-    for (const PictureBox::Printed &item : Forms::loadedForm2()->Picture1->printed())
+    for (const PictureBox::Printed &item :
+         child<PictureBox>(Forms::loadedForm2(), "Picture1")->printed())
         xs.append(item.x);
     return xs;
 }
@@ -150,8 +136,8 @@ void TestForm2::displayButtonHandsOverTheSymbol()
     QVERIFY(!Forms::loadedForm1());
     QVERIFY(!Forms::ending());
     QTRY_VERIFY(!form1);
-    QCOMPARE(mFetcher.urls.size(), 2);
-    QCOMPARE(mFetcher.urls[0], Quote::requestUrl(symbol));
+    QCOMPARE(mEnv->fetcher.urls.size(), 2);
+    QCOMPARE(mEnv->fetcher.urls[0], Quote::requestUrl(symbol));
     QVERIFY(form2->mQuoteText.startsWith(symbol + "\r\n"));
     QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
@@ -160,16 +146,15 @@ void TestForm2::firstLoadSetsTheOptionBoxes()
 {
     Form2 *form2 = startDisplay();
     // Empty store: the hint stays, keep-awake turns on and is stored.
-    QVERIFY(form2->Label1->isVisibleTo(form2));
-    QVERIFY(form2->Timer2->isActive());
-    QCOMPARE(form2->Timer2->interval(), 59000);
-    QCOMPARE(form2->Timer2->timerType(), Qt::PreciseTimer);
+    QVERIFY(child<QLabel>(form2, "Label1")->isVisibleTo(form2));
+    QVERIFY(child<QTimer>(form2, "Timer2")->isActive());
+    QCOMPARE(child<QTimer>(form2, "Timer2")->interval(), 59000);
+    QCOMPARE(child<QTimer>(form2, "Timer2")->timerType(), Qt::PreciseTimer);
     QCOMPARE(mEnv->stored("Check4"), QStringLiteral("1"));
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("<absent>"));
-    QVERIFY(!form2->Picture1->isVisibleTo(form2));
-    QVERIFY(!form2->lblData->isVisibleTo(form2));
-    QCOMPARE(form2->Timer1->interval(), 1000);
-    QCOMPARE(form2->Timer1->timerType(), Qt::PreciseTimer);
+    QVERIFY(!child<PictureBox>(form2, "Picture1")->isVisibleTo(form2));
+    QVERIFY(!child<MeasuringLabel>(form2, "lblData")->isVisibleTo(form2));
+    QCOMPARE(child<QTimer>(form2, "Timer1")->timerType(), Qt::PreciseTimer);
 }
 
 void TestForm2::storedOptionsDecideHintAndKeepAwake()
@@ -177,15 +162,15 @@ void TestForm2::storedOptionsDecideHintAndKeepAwake()
     Settings::save(Settings::Key::Check1, "1");
     Settings::save(Settings::Key::Check4, "0");
     Form2 *form2 = startDisplay();
-    QVERIFY(!form2->Label1->isVisibleTo(form2));
-    QVERIFY(!form2->Timer2->isActive());
+    QVERIFY(!child<QLabel>(form2, "Label1")->isVisibleTo(form2));
+    QVERIFY(!child<QTimer>(form2, "Timer2")->isActive());
 
     // Changing the options later only takes effect at the next load.
     Form1 *form1 = Forms::form1();
     Form1::setCheckValue(form1->Check4, 1);
-    form1->Text1->setText("IBM");
+    child<QLineEdit>(form1, "Text1")->setText("IBM");
     form1->PushButton1_Click();
-    QVERIFY(!form2->Timer2->isActive());
+    QVERIFY(!child<QTimer>(form2, "Timer2")->isActive());
 
     Forms::destroyAll();
     Settings::save(Settings::Key::Check4, "abc");
@@ -205,11 +190,11 @@ void TestForm2::tickDrawsQuoteLinesAndClock()
                             "+0.30%\r\n412.35\r\n09:05:07 PM"));
     mEnv->clock.time = mEnv->clock.time.addSecs(3600 * 3 + 1); // 00:05:08 the next day
     form2->Timer1_Timer();
-    QVERIFY(form2->Picture1->isVisibleTo(form2));
+    QVERIFY(child<PictureBox>(form2, "Picture1")->isVisibleTo(form2));
     QCOMPARE(drawnTexts(),
              QStringList({"MSFT", "Stock Change: +1.23", "Percentage Change: +0.30%", "412.35",
                           "12:05:08 AM"}));
-    const PictureBox *picture = form2->Picture1;
+    const PictureBox *picture = child<PictureBox>(form2, "Picture1");
     const auto whole = [](double v) { return std::int64_t(std::nearbyint(v)); };
     for (const PictureBox::Printed &item : picture->printed()) {
         const double expected = double(whole(picture->twipsWidth()) / 2
@@ -220,7 +205,7 @@ void TestForm2::tickDrawsQuoteLinesAndClock()
     const QList<PictureBox::Printed> &items = picture->printed();
     for (qsizetype i = 0; i < items.size(); ++i)
         QCOMPARE(items[i].y, i * picture->textHeight());
-    QCOMPARE(form2->lblData->caption(),
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->caption(),
              QStringLiteral("MSFT\r\nStock Change: +1.23\r\nPercentage Change: +0.30%\r\n412.35\r\n"
                             "12:05:08 AM"));
 
@@ -229,18 +214,18 @@ void TestForm2::tickDrawsQuoteLinesAndClock()
     form2->Timer1_Timer();
     QCOMPARE(drawnTexts().last(), QStringLiteral("12:05:09 AM"));
     QCOMPARE(drawnTexts().first(), QStringLiteral("MSFT"));
-    QCOMPARE(mFetcher.urls.size(), 2);
+    QCOMPARE(mEnv->fetcher.urls.size(), 2);
 }
 
 void TestForm2::lineWithoutTradeEndsWithClock()
 {
-    mFetcher.reply = "<QuoteData><StockChange>1.5</StockChange></QuoteData>";
+    mEnv->fetcher.reply = "<QuoteData><StockChange>1.5</StockChange></QuoteData>";
     Form2 *form2 = startDisplay("ibm");
     QCOMPARE(form2->mQuoteText, QStringLiteral("ibm\r\nStock Change: 1.5\r\n"));
     form2->Timer1_Timer();
     QCOMPARE(drawnTexts(), QStringList({"ibm", "Stock Change: 1.5", "09:05:07 PM"}));
 
-    mFetcher.reply = "<QuoteData/>";
+    mEnv->fetcher.reply = "<QuoteData/>";
     Forms::destroyAll();
     form2 = startDisplay("XYZ");
     form2->Timer1_Timer();
@@ -281,13 +266,13 @@ void TestForm2::badAlignmentIsReportedAndCentres()
 void TestForm2::refreshEvery600TicksWithTwoRequests()
 {
     Form2 *form2 = startDisplay();
-    QCOMPARE(mFetcher.urls.size(), 2);
+    QCOMPARE(mEnv->fetcher.urls.size(), 2);
     for (int tick = 1; tick < 600; ++tick)
         form2->Timer1_Timer();
-    QCOMPARE(mFetcher.urls.size(), 2);
+    QCOMPARE(mEnv->fetcher.urls.size(), 2);
     QCOMPARE(form2->mTickCount, 599);
     form2->Timer1_Timer();
-    QCOMPARE(mFetcher.urls.size(), 4);
+    QCOMPARE(mEnv->fetcher.urls.size(), 4);
     QCOMPARE(form2->mTickCount, 0);
 
     // Starting the display again fetches twice but keeps counting.
@@ -295,30 +280,30 @@ void TestForm2::refreshEvery600TicksWithTwoRequests()
         form2->Timer1_Timer();
     QTest::keyClick(form2, Qt::Key_Escape);
     startDisplay("IBM");
-    QCOMPARE(mFetcher.urls.size(), 6);
+    QCOMPARE(mEnv->fetcher.urls.size(), 6);
     QCOMPARE(form2->mTickCount, 100);
     for (int tick = 0; tick < 500; ++tick)
         form2->Timer1_Timer();
-    QCOMPARE(mFetcher.urls.size(), 8);
-    QVERIFY(mFetcher.urls.last().contains("StockSymbol=IBM"));
+    QCOMPARE(mEnv->fetcher.urls.size(), 8);
+    QVERIFY(mEnv->fetcher.urls.last().contains("StockSymbol=IBM"));
 }
 
 void TestForm2::failedStartShowsOnlyBackground()
 {
-    mFetcher.fail = true;
+    mEnv->fetcher.fail = true;
     Form2 *form2 = startDisplay();
     QCOMPARE(mEnv->dialogs.errorTexts().size(), 2); // one report per request
     QVERIFY(mEnv->dialogs.errorTexts()[0].contains("getStockQuote at line 100"));
     QCOMPARE(form2->mQuoteText, QString());
     for (int tick = 0; tick < 10; ++tick)
         form2->Timer1_Timer();
-    QVERIFY(!form2->Picture1->isVisibleTo(form2));
-    QVERIFY(form2->Label1->isVisibleTo(form2));
+    QVERIFY(!child<PictureBox>(form2, "Picture1")->isVisibleTo(form2));
+    QVERIFY(child<QLabel>(form2, "Label1")->isVisibleTo(form2));
 
-    mFetcher.fail = false;
+    mEnv->fetcher.fail = false;
     form2->mTickCount = 599;
     form2->Timer1_Timer();
-    QVERIFY(form2->Picture1->isVisibleTo(form2));
+    QVERIFY(child<PictureBox>(form2, "Picture1")->isVisibleTo(form2));
     QCOMPARE(drawnTexts().size(), 5);
 }
 
@@ -327,7 +312,7 @@ void TestForm2::failedRefreshKeepsLastDrawing()
     Form2 *form2 = startDisplay();
     form2->Timer1_Timer();
     const QStringList before = drawnTexts();
-    mFetcher.fail = true;
+    mEnv->fetcher.fail = true;
     mEnv->dialogs.messages.clear();
     form2->mTickCount = 599;
     mEnv->clock.time = mEnv->clock.time.addSecs(5);
@@ -340,9 +325,9 @@ void TestForm2::failedRefreshKeepsLastDrawing()
         form2->Timer1_Timer();
     }
     QCOMPARE(drawnTexts(), before);
-    QVERIFY(form2->Picture1->isVisibleTo(form2));
+    QVERIFY(child<PictureBox>(form2, "Picture1")->isVisibleTo(form2));
 
-    mFetcher.fail = false;
+    mEnv->fetcher.fail = false;
     form2->mTickCount = 599;
     form2->Timer1_Timer();
     QCOMPARE(drawnTexts().last(), QStringLiteral("09:05:15 PM"));
@@ -352,15 +337,15 @@ void TestForm2::layoutCentresTheTextBlock()
 {
     Form2 *form2 = startDisplay();
     form2->resize(1920, 1080);
-    const int lineHeight = QFontMetrics(form2->Picture1->font()).lineSpacing();
-    QCOMPARE(form2->lblData->twipsHeight(), float(5 * lineHeight * 15));
+    const int lineHeight = QFontMetrics(child<PictureBox>(form2, "Picture1")->font()).lineSpacing();
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->twipsHeight(), float(5 * lineHeight * 15));
     form2->Form_Resize();
-    const PictureBox *picture = form2->Picture1;
+    const PictureBox *picture = child<PictureBox>(form2, "Picture1");
     QCOMPARE(picture->twipsLeft(), 0.0f);
     QCOMPARE(picture->twipsWidth(), 1920.0f * 15);
-    QCOMPARE(picture->twipsHeight(), form2->lblData->twipsHeight());
+    QCOMPARE(picture->twipsHeight(), child<MeasuringLabel>(form2, "lblData")->twipsHeight());
     QCOMPARE(picture->twipsTop(), float(1080.0 * 15 / 2 - 5.0 * lineHeight * 15 / 2));
-    QCOMPARE(form2->lblData->twipsTop(), picture->twipsTop());
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->twipsTop(), picture->twipsTop());
     QCOMPARE(picture->geometry(),
              QRect(0, int(std::lround(picture->twipsTop() / 15)), 1920, 5 * lineHeight));
     // The layout leaves both hidden until the next tick shows the picture.
@@ -371,28 +356,96 @@ void TestForm2::layoutCentresTheTextBlock()
 
 void TestForm2::tallTextGetsNegativeTop()
 {
-    mFetcher.reply = "<QuoteData><StockChange>1</StockChange><ChangePercent>2</ChangePercent>"
-                     "<LastTradeAmount>3</LastTradeAmount></QuoteData>";
+    mEnv->fetcher.reply = "<QuoteData><StockChange>1</StockChange><ChangePercent>2</ChangePercent>"
+                          "<LastTradeAmount>3</LastTradeAmount></QuoteData>";
     Settings::save(Settings::Key::FontSize, "300");
     Form2 *form2 = startDisplay();
     form2->resize(800, 600);
     form2->Form_Resize();
-    QVERIFY(form2->Picture1->twipsTop() < 0);
-    QCOMPARE(form2->Picture1->twipsTop(),
-             float(600.0 * 15 / 2 - double(form2->Picture1->twipsHeight()) / 2));
+    QVERIFY(child<PictureBox>(form2, "Picture1")->twipsTop() < 0);
+    QCOMPARE(child<PictureBox>(form2, "Picture1")->twipsTop(),
+             float(600.0 * 15 / 2
+                   - double(child<PictureBox>(form2, "Picture1")->twipsHeight()) / 2));
+}
+
+void TestForm2::layoutFollowsEachStart_data()
+{
+    QTest::addColumn<bool>("firstFetchFails");
+    QTest::addColumn<QString>("secondFontSize");
+    QTest::newRow("font size changed between starts") << false << "110";
+    QTest::newRow("first start without a quote") << true << "72";
+}
+
+void TestForm2::layoutFollowsEachStart()
+{
+    QFETCH(bool, firstFetchFails);
+    QFETCH(QString, secondFontSize);
+    mEnv->fetcher.fail = firstFetchFails;
+    Form2 *form2 = startDisplay();
+    const QSize size = form2->size();
+    QTest::keyClick(form2, Qt::Key_Escape);
+    mEnv->fetcher.fail = false;
+    Settings::save(Settings::Key::FontSize, secondFontSize);
+    startDisplay();
+    // Shown again at the same size: no resize, yet laid out for this start.
+    QCOMPARE(form2->size(), size);
+    const PictureBox *picture = child<PictureBox>(form2, "Picture1");
+    const int lineHeight = QFontMetrics(picture->font()).lineSpacing();
+    QCOMPARE(picture->font().pointSize(), secondFontSize.toInt());
+    QCOMPARE(picture->twipsHeight(), float(5 * lineHeight * 15));
+    QCOMPARE(picture->twipsTop(),
+             float(form2->scaleHeight() / 2 - double(picture->twipsHeight()) / 2));
+}
+
+void TestForm2::ticksFollowTheWallClock()
+{
+    const QDate day(2026, 12, 8);
+    mEnv->clock.time = QDateTime(day, QTime(21, 5, 7, 500));
+    Form2 *form2 = startDisplay();
+    // Loaded half-way through a second: due just after the next one.
+    QVERIFY(child<QTimer>(form2, "Timer1")->isSingleShot());
+    QCOMPARE(child<QTimer>(form2, "Timer1")->interval(), 500 + Form2::Timer1Margin);
+
+    int ticks = 0;
+    const auto expire = [&](int second, int ms) {
+        mEnv->clock.time = QDateTime(day, QTime(21, 5, 0)).addMSecs(second * 1000 + ms);
+        QVERIFY(QMetaObject::invokeMethod(child<QTimer>(form2, "Timer1"), "timeout"));
+        ticks = form2->mTickCount;
+    };
+    expire(8, 2);
+    QCOMPARE(ticks, 1);
+    QCOMPARE(child<QTimer>(form2, "Timer1")->interval(), 1000);
+    // Late by 300 ms: a tick, and the next one is due at the second again.
+    expire(9, 300);
+    QCOMPARE(ticks, 2);
+    QCOMPARE(child<QTimer>(form2, "Timer1")->interval(), 700 + Form2::Timer1Margin);
+    expire(10, 2);
+    // Early, within the second already shown: a re-alignment, not a tick.
+    expire(10, 999);
+    QCOMPARE(ticks, 3);
+    QCOMPARE(child<QTimer>(form2, "Timer1")->interval(), 1 + Form2::Timer1Margin);
+    int second = 11;
+    while (ticks < 599)
+        expire(second++, 2);
+    QCOMPARE(mEnv->fetcher.urls.size(), 2);
+    expire(second, 2);
+    QCOMPARE(mEnv->fetcher.urls.size(), 4);
+    QCOMPARE(form2->mTickCount, 0);
 }
 
 void TestForm2::emptyStoreGivesDefaultStyle()
 {
     Form2 *form2 = startDisplay();
     // Start-up stores the alignment; without it the display centres.
-    QCOMPARE(form2->lblData->alignment(), int(MeasuringLabel::LeftJustify));
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->alignment(),
+             int(MeasuringLabel::LeftJustify));
     {
         QSettings raw(mEnv->storeFile(), QSettings::IniFormat);
         raw.remove("Combo1");
     }
     form2->ReLoadStyle();
-    for (const QFont &font : {form2->Picture1->font(), form2->lblData->font()}) {
+    for (const QFont &font : {child<PictureBox>(form2, "Picture1")->font(),
+                              child<MeasuringLabel>(form2, "lblData")->font()}) {
         QCOMPARE(font.family(), QStringLiteral("Arial"));
         QCOMPARE(font.pointSize(), 72);
         QVERIFY(font.bold());
@@ -400,9 +453,9 @@ void TestForm2::emptyStoreGivesDefaultStyle()
         QVERIFY(!font.strikeOut());
         QVERIFY(!font.underline());
     }
-    QCOMPARE(form2->Picture1->foreColor(), 16777215u);
-    QCOMPARE(form2->Picture1->backColor(), 0u);
-    QCOMPARE(form2->lblData->alignment(), int(MeasuringLabel::Center));
+    QCOMPARE(child<PictureBox>(form2, "Picture1")->foreColor(), 16777215u);
+    QCOMPARE(child<PictureBox>(form2, "Picture1")->backColor(), 0u);
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->alignment(), int(MeasuringLabel::Center));
     QCOMPARE(Colors::backColor(form2), 0u);
     QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
@@ -419,7 +472,8 @@ void TestForm2::storedStyleIsApplied()
     Settings::save(Settings::Key::BackgroundColor, "16777215");
     Settings::save(Settings::Key::Combo1, "0");
     Form2 *form2 = startDisplay();
-    for (const QFont &font : {form2->Picture1->font(), form2->lblData->font()}) {
+    for (const QFont &font : {child<PictureBox>(form2, "Picture1")->font(),
+                              child<MeasuringLabel>(form2, "lblData")->font()}) {
         QCOMPARE(font.family(), QStringLiteral("Courier New"));
         QCOMPARE(font.pointSize(), 11);
         QVERIFY(!font.bold());
@@ -427,13 +481,15 @@ void TestForm2::storedStyleIsApplied()
         QVERIFY(font.strikeOut());
         QVERIFY(!font.underline());
     }
-    QCOMPARE(form2->Picture1->foreColor(), 255u);
-    QCOMPARE(form2->Picture1->backColor(), 16777215u);
-    QCOMPARE(form2->lblData->backColor(), 16777215u);
-    QCOMPARE(Colors::backColor(form2->Label1), 16777215u);
+    QCOMPARE(child<PictureBox>(form2, "Picture1")->foreColor(), 255u);
+    QCOMPARE(child<PictureBox>(form2, "Picture1")->backColor(), 16777215u);
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->backColor(), 16777215u);
+    QCOMPARE(Colors::backColor(child<QLabel>(form2, "Label1")), 16777215u);
     // The hint keeps its white text: white on white.
-    QCOMPARE(form2->Label1->palette().color(QPalette::WindowText), QColor(Qt::white));
-    QCOMPARE(form2->lblData->alignment(), int(MeasuringLabel::LeftJustify));
+    QCOMPARE(child<QLabel>(form2, "Label1")->palette().color(QPalette::WindowText),
+             QColor(Qt::white));
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->alignment(),
+             int(MeasuringLabel::LeftJustify));
 }
 
 void TestForm2::badStyleSettingsAreReported_data()
@@ -474,22 +530,22 @@ void TestForm2::badStyleSettingsAreReported()
         Forms::form1(); // start-up reports its own step; only the display's count here
     mEnv->dialogs.messages.clear();
     Form1 *form1 = Forms::form1();
-    form1->Text1->setText("MSFT");
+    child<QLineEdit>(form1, "Text1")->setText("MSFT");
     form1->PushButton1_Click();
     QStringList expected;
     for (int step : steps)
         expected << errorReport(description, "Form2", "ReLoadStyle", step);
     QCOMPARE(mEnv->dialogs.errorTexts(), expected);
     if (key == "FontSize")
-        QCOMPARE(form2->Picture1->font().pointSize(), 72);
+        QCOMPARE(child<PictureBox>(form2, "Picture1")->font().pointSize(), 72);
     if (key == "Background Color") {
         // The copies spread the window's unchanged background.
         QCOMPARE(Colors::backColor(form2), 0u);
-        QCOMPARE(form2->Picture1->backColor(), 0u);
-        QCOMPARE(Colors::backColor(form2->Label1), 0u);
+        QCOMPARE(child<PictureBox>(form2, "Picture1")->backColor(), 0u);
+        QCOMPARE(Colors::backColor(child<QLabel>(form2, "Label1")), 0u);
     }
     if (key == "Combo1")
-        QCOMPARE(form2->lblData->alignment(), int(MeasuringLabel::Center));
+        QCOMPARE(child<MeasuringLabel>(form2, "lblData")->alignment(), int(MeasuringLabel::Center));
 }
 
 void TestForm2::hideWord_data()
@@ -523,14 +579,14 @@ void TestForm2::hideWord()
         QKeyEvent press(QEvent::KeyPress, key, modifiers);
         QApplication::sendEvent(form2, &press);
     }
-    QCOMPARE(form2->Label1->size().isEmpty(), collapsed);
+    QCOMPARE(child<QLabel>(form2, "Label1")->size().isEmpty(), collapsed);
     QCOMPARE(form2->mHideArmed, form2->mHideStep > 0);
     QCOMPARE(form2->mHideStep, std::int16_t(0));
     // Nothing is saved; the collapse lasts through the next start.
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("<absent>"));
     QTest::keyClick(form2, Qt::Key_Escape);
     form2 = startDisplay();
-    QCOMPARE(form2->Label1->size().isEmpty(), collapsed);
+    QCOMPARE(child<QLabel>(form2, "Label1")->size().isEmpty(), collapsed);
 }
 
 void TestForm2::hideDoesNothingWhileMinimised()
@@ -540,7 +596,7 @@ void TestForm2::hideDoesNothingWhileMinimised()
     QVERIFY(form2->isMinimized());
     for (int key : {Qt::Key_H, Qt::Key_I, Qt::Key_D, Qt::Key_E})
         form2->Form_KeyDown(key);
-    QVERIFY(!form2->Label1->size().isEmpty());
+    QVERIFY(!child<QLabel>(form2, "Label1")->size().isEmpty());
     QCOMPARE(form2->mHideStep, std::int16_t(0));
     QCOMPARE(form2->mHideArmed, false);
 
@@ -553,7 +609,7 @@ void TestForm2::hideDoesNothingWhileMinimised()
     form2 = startDisplay();
     form2->Form_KeyDown(Qt::Key_D);
     form2->Form_KeyDown(Qt::Key_E);
-    QVERIFY(!form2->Label1->size().isEmpty());
+    QVERIFY(!child<QLabel>(form2, "Label1")->size().isEmpty());
 }
 
 void TestForm2::escapeHidesAndBringsBackFreshOptions()
@@ -563,20 +619,20 @@ void TestForm2::escapeHidesAndBringsBackFreshOptions()
     QVERIFY(!form2->isVisible());
     QCOMPARE(Forms::loadedForm2(), form2);
     // Its timers run on while it is hidden.
-    QVERIFY(form2->Timer2->isActive());
+    QVERIFY(child<QTimer>(form2, "Timer2")->isActive());
     Form1 *form1 = Forms::loadedForm1();
     QVERIFY(form1);
     QVERIFY(form1->isVisible());
     // A fresh options window: its start-up ran again in full.
-    QCOMPARE(form1->Combo1->count(), 2);
-    QCOMPARE(form1->Text1->text(), QStringLiteral("IBM"));
+    QCOMPARE(child<QComboBox>(form1, "Combo1")->count(), 2);
+    QCOMPARE(child<QLineEdit>(form1, "Text1")->text(), QStringLiteral("IBM"));
     QCOMPARE(Form1::checkValue(form1->Check4), 1);
     QVERIFY(!form1->openingDisplay());
     // The display comes back as the same window, Form_Load not run again.
-    form2->Timer2->stop();
+    child<QTimer>(form2, "Timer2")->stop();
     Form2 *again = startDisplay("IBM");
     QCOMPARE(again, form2);
-    QVERIFY(!form2->Timer2->isActive());
+    QVERIFY(!child<QTimer>(form2, "Timer2")->isActive());
 }
 
 void TestForm2::closingOptionsEndsEverything()
@@ -585,18 +641,18 @@ void TestForm2::closingOptionsEndsEverything()
     Forms::setQuitHandler([&] { quit = true; });
     Form2 *form2 = startDisplay();
     QTest::keyClick(form2, Qt::Key_Escape);
-    form2->Timer1->start();
-    QVERIFY(form2->Timer2->isActive());
+    child<QTimer>(form2, "Timer1")->start();
+    QVERIFY(child<QTimer>(form2, "Timer2")->isActive());
     Forms::loadedForm1()->close();
     QVERIFY(quit);
-    QVERIFY(!form2->Timer1->isActive());
-    QVERIFY(!form2->Timer2->isActive());
+    QVERIFY(!child<QTimer>(form2, "Timer1")->isActive());
+    QVERIFY(!child<QTimer>(form2, "Timer2")->isActive());
     QVERIFY(!form2->isVisible());
     // No handler of the display runs any more.
-    const qsizetype requests = mFetcher.urls.size();
+    const qsizetype requests = mEnv->fetcher.urls.size();
     form2->mTickCount = 599;
     form2->Timer1_Timer();
-    QCOMPARE(mFetcher.urls.size(), requests);
+    QCOMPARE(mEnv->fetcher.urls.size(), requests);
 }
 
 void TestForm2::windowSystemCloseUnloadsDisplay()
@@ -611,7 +667,21 @@ void TestForm2::windowSystemCloseUnloadsDisplay()
     // The next start loads a new display window.
     Form2 *fresh = startDisplay();
     QVERIFY(fresh);
-    QCOMPARE(mFetcher.urls.size(), 4);
+    QCOMPARE(mEnv->fetcher.urls.size(), 4);
+}
+
+void TestForm2::goneOptionsWindowIsReported()
+{
+    Form2 *form2 = startDisplay();
+    Forms::endProgram();
+    QVERIFY(!Forms::form1());
+    mEnv->dialogs.messages.clear();
+    form2->Form_KeyDown(27); // Escape
+    form2->Form_QueryUnload();
+    const QString notSet = QStringLiteral("Object variable or With block variable not set");
+    QCOMPARE(mEnv->dialogs.errorTexts(),
+             QStringList({errorReport(notSet, "Form2", "Form_KeyDown", 110),
+                          errorReport(notSet, "Form2", "Form_QueryUnload", 100)}));
 }
 
 QTEST_MAIN(TestForm2)

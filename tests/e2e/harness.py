@@ -91,7 +91,7 @@ class Session:
                 number += chunk
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=self.config,
-                        QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
+                        QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
         # No session bus: without this libdbus may start one that outlives the run.
         self.env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
@@ -177,6 +177,44 @@ class Session:
     def key(self, *keys):
         self.xdotool("key", "--delay", "60", *keys)
 
+    def set_layouts(self, *layouts):
+        """Makes the keyboard's layouts these, the first one active (setxkbmap)."""
+        subprocess.run(["setxkbmap", "-layout", ",".join(layouts)], env=self.env, check=True)
+
+    def press_keys_of(self, *keysyms):
+        """Presses and releases the physical keys that carry these keysyms in any
+        layout, by key code through XTEST, so the active layout decides what
+        the program receives (xdotool would remap a key to the keysym)."""
+        xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
+        xtst = ctypes.cdll.LoadLibrary("libXtst.so.6")
+        xlib.XOpenDisplay.restype = ctypes.c_void_p
+        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        xlib.XStringToKeysym.restype = ctypes.c_ulong
+        xlib.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        xlib.XKeysymToKeycode.restype = ctypes.c_ubyte
+        xlib.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        xlib.XFlush.argtypes = [ctypes.c_void_p]
+        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                           ctypes.c_ulong]
+        display = xlib.XOpenDisplay(self.display.encode())
+        if not display:
+            raise Failure("cannot open the X display to press keys")
+        try:
+            for name in keysyms:
+                code = xlib.XKeysymToKeycode(display, xlib.XStringToKeysym(name.encode()))
+                if not code:
+                    raise Failure(f"no key carries {name!r}")
+                for down in (True, False):
+                    xtst.XTestFakeKeyEvent(display, code, down, 0)
+                    xlib.XFlush(display)
+                    time.sleep(0.06)
+        finally:
+            xlib.XCloseDisplay(display)
+
+    def active_window(self):
+        return self.xdotool("getactivewindow")
+
     def close_window(self, title):
         subprocess.run(["wmctrl", "-c", title], env=self.env, check=True)
 
@@ -239,11 +277,14 @@ class Session:
         return {key.replace("%20", " "): value for key, value in section.items()}
 
     def write_store(self, values):
+        """Replaces the store at once, so a running program never reads half of it."""
         os.makedirs(os.path.dirname(self.store_path()), exist_ok=True)
-        with open(self.store_path(), "w") as store:
+        partial = self.store_path() + ".new"
+        with open(partial, "w") as store:
             store.write("[General]\n")
             for key, value in values.items():
                 store.write(f"{key.replace(' ', '%20')}={value}\n")
+        os.replace(partial, self.store_path())
 
     def close(self):
         for process in reversed(self.processes):

@@ -245,9 +245,10 @@ void TestKeepAwake::syntheticShiftReachesTheFocusedWindow()
 void TestKeepAwake::tickBetweenLettersOfHideBreaksTheWord()
 {
     TestEnvironment env;
+    const ScopedOverride<KeepAwake> platform(KeepAwake::production());
     Form2 *form2 = Forms::form2();
-    form2->Timer1->stop();
-    form2->Timer2->stop(); // the test runs the tick itself
+    child<QTimer>(form2, "Timer1")->stop();
+    child<QTimer>(form2, "Timer2")->stop(); // the test runs the tick itself
     form2->showDisplay();
     QVERIFY(QTest::qWaitForWindowActive(form2));
 
@@ -259,7 +260,7 @@ void TestKeepAwake::tickBetweenLettersOfHideBreaksTheWord()
     QTRY_COMPARE_WITH_TIMEOUT(form2->mHideStep, std::int16_t(0), 10000);
     QTest::keyClick(form2, Qt::Key_D);
     QTest::keyClick(form2, Qt::Key_E);
-    QVERIFY(!form2->Label1->size().isEmpty());
+    QVERIFY(!child<QLabel>(form2, "Label1")->size().isEmpty());
     QVERIFY(env.dialogs.messages.isEmpty());
 }
 

@@ -12,25 +12,17 @@
 class RealPickers : public FakeDialogs
 {
 public:
-    RealPickers()
-    {
-        Dialogs::install(nullptr);
-        mProduction = &Dialogs::instance();
-        Dialogs::install(this);
-    }
-    ~RealPickers() override { Dialogs::install(nullptr); }
-
     void chooseFont(QWidget *parent, FontChoice &font) override
     {
-        mProduction->chooseFont(parent, font);
+        Dialogs::production().chooseFont(parent, font);
     }
     void chooseColor(QWidget *parent, std::uint32_t &color) override
     {
-        mProduction->chooseColor(parent, color);
+        Dialogs::production().chooseColor(parent, color);
     }
 
 private:
-    Dialogs *mProduction = nullptr;
+    ScopedOverride<Dialogs> mOverride{*this};
 };
 
 // Answers the next modal window from inside the event loop that shows it.

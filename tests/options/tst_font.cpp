@@ -60,7 +60,7 @@ private:
 void TestFont::cancelOnEmptyStoreWritesTheDialogPresets()
 {
     Form1 *form = Forms::form1();
-    QTest::mouseClick(form->PushButton2, Qt::LeftButton);
+    QTest::mouseClick(child<PushButton>(form, "PushButton2"), Qt::LeftButton);
     const QStringList defaults = {"Courier New", "True", "False", "72", "False", "False"};
     QCOMPARE(inStoredForm(mEnv->dialogs.fontPresets.value(0)), defaults);
     QCOMPARE(storedFont(), defaults);
@@ -133,7 +133,7 @@ void TestFont::okStoresTheChoiceWithTheSizeClamped()
             font.italic = true;
             font.size = size;
         };
-        QTest::mouseClick(form->PushButton2, Qt::LeftButton);
+        QTest::mouseClick(child<PushButton>(form, "PushButton2"), Qt::LeftButton);
         QCOMPARE(storedFont(),
                  (QStringList{"Liberation Serif", "False", "True", written, "True", "False"}));
     }
@@ -174,7 +174,7 @@ void TestFont::resetStoresArialAndShowsNothing()
     Settings::save(QStringLiteral("FontStrikethru"), "True");
     Settings::save(Settings::Key::FontSize, "abc");
     Form1 *form = Forms::form1();
-    QTest::mouseClick(form->PushButton3, Qt::LeftButton);
+    QTest::mouseClick(child<PushButton>(form, "PushButton3"), Qt::LeftButton);
     QVERIFY(mEnv->dialogs.fontPresets.isEmpty());
     QVERIFY(mEnv->dialogs.messages.isEmpty());
     const QStringList defaults = {"Arial", "True", "False", "72", "False", "False"};

@@ -1,6 +1,7 @@
 #include "app/appshell.h"
 #include "app/forms.h"
 #include "app/settings.h"
+#include "display/form2.h"
 #include "options/form1.h"
 #include "options/pushbutton.h"
 #include "support/testsupport.h"
@@ -39,11 +40,11 @@ private:
 void TestForm1::firstRunFillsControlsAndStore()
 {
     Form1 *form = Forms::form1();
-    QCOMPARE(form->Text1->text(), QStringLiteral("GOOG"));
-    QCOMPARE(form->Combo1->count(), 2);
-    QCOMPARE(form->Combo1->itemText(0), QStringLiteral("Left Justify"));
-    QCOMPARE(form->Combo1->itemText(1), QStringLiteral("Center"));
-    QCOMPARE(form->Combo1->currentIndex(), 0);
+    QCOMPARE(child<QLineEdit>(form, "Text1")->text(), QStringLiteral("GOOG"));
+    QCOMPARE(child<QComboBox>(form, "Combo1")->count(), 2);
+    QCOMPARE(child<QComboBox>(form, "Combo1")->itemText(0), QStringLiteral("Left Justify"));
+    QCOMPARE(child<QComboBox>(form, "Combo1")->itemText(1), QStringLiteral("Center"));
+    QCOMPARE(child<QComboBox>(form, "Combo1")->currentIndex(), 0);
     QCOMPARE(form->Check1->checkState(), Qt::Unchecked);
     QCOMPARE(form->Check4->checkState(), Qt::Unchecked);
     QCOMPARE(form->windowTitle(), AppShell::ProductName);
@@ -63,23 +64,30 @@ void TestForm1::layoutFollowsTheDesign()
     Form1 *form = Forms::form1();
     QCOMPARE(form->size(), QSize(536, 363));
     QCOMPARE(form->minimumSize(), form->maximumSize());
-    QCOMPARE(form->PushButton1->geometry(), QRect(8, 8, 520, 27));
-    QCOMPARE(form->Frame2->geometry(), QRect(8, 38, 520, 55));
-    QCOMPARE(form->Text1->parentWidget(), form->Frame2);
-    QCOMPARE(form->Text1->geometry(), QRect(16, 20, 449, 23));
-    QCOMPARE(form->PushButton4->geometry(), QRect(472, 20, 33, 23));
+    QCOMPARE(child<PushButton>(form, "PushButton1")->geometry(), QRect(8, 8, 520, 27));
+    QCOMPARE(child<QGroupBox>(form, "Frame2")->geometry(), QRect(8, 38, 520, 55));
+    QCOMPARE(child<QLineEdit>(form, "Text1")->parentWidget(), child<QGroupBox>(form, "Frame2"));
+    QCOMPARE(child<QLineEdit>(form, "Text1")->geometry(), QRect(16, 20, 449, 23));
+    QCOMPARE(child<PushButton>(form, "PushButton4")->geometry(), QRect(472, 20, 33, 23));
     QCOMPARE(form->Check1->geometry(), QRect(16, 43, 353, 17));
-    QCOMPARE(form->Combo1->parentWidget(), form->Frame6);
-    QCOMPARE(form->PushButton6->geometry(), QRect(8, 330, 520, 27));
-    QCOMPARE(form->PushButton2->text(), QStringLiteral("Change Font Style && Size"));
-    QCOMPARE(form->PushButton2->font().pointSizeF(), 11.25);
-    QVERIFY(form->PushButton2->font().bold());
+    QCOMPARE(child<QComboBox>(form, "Combo1")->parentWidget(), child<QGroupBox>(form, "Frame6"));
+    QCOMPARE(child<PushButton>(form, "PushButton6")->geometry(), QRect(8, 330, 520, 27));
+    QCOMPARE(child<PushButton>(form, "PushButton2")->text(),
+             QStringLiteral("Change Font Style && Size"));
+    QCOMPARE(child<PushButton>(form, "PushButton2")->font().pointSizeF(), 11.25);
+    QVERIFY(child<PushButton>(form, "PushButton2")->font().bold());
     QCOMPARE(form->font().pointSize(), 9);
     // Tab order starts at the symbol box and runs through the design's order.
-    QWidget *expected[]
-            = {form->Text1,       form->PushButton4, form->PushButton1, form->Check4,
-               form->Check1,      form->Combo1,      form->PushButton2, form->PushButton3,
-               form->PushButton5, form->PushButton6};
+    QWidget *expected[] = {child<QLineEdit>(form, "Text1"),
+                           child<PushButton>(form, "PushButton4"),
+                           child<PushButton>(form, "PushButton1"),
+                           form->Check4,
+                           form->Check1,
+                           child<QComboBox>(form, "Combo1"),
+                           child<PushButton>(form, "PushButton2"),
+                           child<PushButton>(form, "PushButton3"),
+                           child<PushButton>(form, "PushButton5"),
+                           child<PushButton>(form, "PushButton6")};
     const auto nextFocusable = [](QWidget *widget) {
         do
             widget = widget->nextInFocusChain();
@@ -97,8 +105,8 @@ void TestForm1::storedValuesAreShownAndWrittenBack()
     Settings::save(Settings::Key::Check1, "1");
     Settings::save(Settings::Key::Check4, "2");
     Form1 *form = Forms::form1();
-    QCOMPARE(form->Text1->text(), QStringLiteral("msft "));
-    QCOMPARE(form->Combo1->currentText(), QStringLiteral("Center"));
+    QCOMPARE(child<QLineEdit>(form, "Text1")->text(), QStringLiteral("msft "));
+    QCOMPARE(child<QComboBox>(form, "Combo1")->currentText(), QStringLiteral("Center"));
     QCOMPARE(form->Check1->checkState(), Qt::Checked);
     QCOMPARE(form->Check4->checkState(), Qt::PartiallyChecked);
     QCOMPARE(mEnv->stored("Check4"), QStringLiteral("2"));
@@ -146,12 +154,12 @@ void TestForm1::badStoredValuesAreReportedAndStartUpGoesOn()
              QStringList{errorReport(description, "Form1", "Form_Load", step)});
     // The control keeps its design state and the rest of start-up ran.
     if (key == "Combo1") {
-        QCOMPARE(form->Combo1->currentIndex(), -1);
-        QCOMPARE(form->Combo1->count(), 2);
+        QCOMPARE(child<QComboBox>(form, "Combo1")->currentIndex(), -1);
+        QCOMPARE(child<QComboBox>(form, "Combo1")->count(), 2);
     } else {
         QCOMPARE(Form1::checkValue(key == "Check1" ? form->Check1 : form->Check4), 0);
     }
-    QCOMPARE(form->Text1->text(), QStringLiteral("GOOG"));
+    QCOMPARE(child<QLineEdit>(form, "Text1")->text(), QStringLiteral("GOOG"));
     QCOMPARE(form->windowTitle(), AppShell::ProductName);
     QCOMPARE(mEnv->stored(key), value);
 }
@@ -161,10 +169,10 @@ void TestForm1::everyChangeIsStoredAtOnce()
     Form1 *form = Forms::form1();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
-    form->Text1->setFocus();
-    QTest::keyClicks(form->Text1, "IBM");
+    child<QLineEdit>(form, "Text1")->setFocus();
+    QTest::keyClicks(child<QLineEdit>(form, "Text1"), "IBM");
     QCOMPARE(mEnv->stored("Text1"), QStringLiteral("IBM"));
-    QTest::keyClick(form->Text1, Qt::Key_Backspace);
+    QTest::keyClick(child<QLineEdit>(form, "Text1"), Qt::Key_Backspace);
     QCOMPARE(mEnv->stored("Text1"), QStringLiteral("IB"));
 
     QTest::mouseClick(form->Check4, Qt::LeftButton, {}, QPoint(6, 8));
@@ -174,9 +182,9 @@ void TestForm1::everyChangeIsStoredAtOnce()
     QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("1"));
 
-    form->Combo1->setCurrentIndex(1);
+    child<QComboBox>(form, "Combo1")->setCurrentIndex(1);
     QCOMPARE(mEnv->stored("Combo1"), QStringLiteral("1"));
-    form->Combo1->setCurrentIndex(0);
+    child<QComboBox>(form, "Combo1")->setCurrentIndex(0);
     QCOMPARE(mEnv->stored("Combo1"), QStringLiteral("0"));
 
     // A greyed box turns ticked when clicked, never greyed again.
@@ -194,17 +202,17 @@ void TestForm1::focusSelectsTheWholeSymbol()
     Form1 *form = Forms::form1();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
-    form->PushButton4->setFocus();
-    QTest::keyClick(form->PushButton4, Qt::Key_Backtab);
-    QCOMPARE(form->Text1->selectedText(), QStringLiteral("AAPL"));
-    QTest::keyClicks(form->Text1, "T");
+    child<PushButton>(form, "PushButton4")->setFocus();
+    QTest::keyClick(child<PushButton>(form, "PushButton4"), Qt::Key_Backtab);
+    QCOMPARE(child<QLineEdit>(form, "Text1")->selectedText(), QStringLiteral("AAPL"));
+    QTest::keyClicks(child<QLineEdit>(form, "Text1"), "T");
     QCOMPARE(mEnv->stored("Text1"), QStringLiteral("T"));
 }
 
 void TestForm1::hintBoxCarriesTheApplicationTitle()
 {
     Form1 *form = Forms::form1();
-    QTest::mouseClick(form->PushButton4, Qt::LeftButton);
+    QTest::mouseClick(child<PushButton>(form, "PushButton4"), Qt::LeftButton);
     QCOMPARE(mEnv->dialogs.messages.size(), 1);
     const ShownMessage &shown = mEnv->dialogs.messages[0];
     QCOMPARE(shown.text, QStringLiteral("Please enter stock symbol such as GOOG or MSFT"));
@@ -216,7 +224,7 @@ void TestForm1::emptySymbolDoesNothing()
 {
     Form1 *form = Forms::form1();
     form->show();
-    form->Text1->clear();
+    child<QLineEdit>(form, "Text1")->clear();
     const QString before = mEnv->storeText();
     form->PushButton1_Click();
     QCOMPARE(Forms::loadedForm1(), form);
@@ -238,9 +246,11 @@ void TestForm1::hoverPointerBelongsToTheWindow()
         QApplication::sendEvent(widget, &move);
     };
     QCOMPARE(form->mousePointer(), 0);
-    for (PushButton *button : {form->PushButton1, form->PushButton2, form->PushButton3,
-                               form->PushButton4, form->PushButton5, form->PushButton6}) {
-        moveOver(form->Frame1);
+    for (PushButton *button :
+         {child<PushButton>(form, "PushButton1"), child<PushButton>(form, "PushButton2"),
+          child<PushButton>(form, "PushButton3"), child<PushButton>(form, "PushButton4"),
+          child<PushButton>(form, "PushButton5"), child<PushButton>(form, "PushButton6")}) {
+        moveOver(child<QGroupBox>(form, "Frame1"));
         QCOMPARE(form->mousePointer(), 0);
         moveOver(button);
         QCOMPARE(form->mousePointer(), 99);
@@ -249,11 +259,12 @@ void TestForm1::hoverPointerBelongsToTheWindow()
     // The check box and the symbol box leave the pointer as it was.
     moveOver(form->Check1);
     QCOMPARE(form->mousePointer(), 99);
-    moveOver(form->Text1);
+    moveOver(child<QLineEdit>(form, "Text1"));
     QCOMPARE(form->mousePointer(), 99);
-    for (QWidget *background : {static_cast<QWidget *>(form), static_cast<QWidget *>(form->Frame2),
-                                static_cast<QWidget *>(form->Frame6)}) {
-        moveOver(form->PushButton1);
+    for (QWidget *background :
+         {static_cast<QWidget *>(form), static_cast<QWidget *>(child<QGroupBox>(form, "Frame2")),
+          static_cast<QWidget *>(child<QGroupBox>(form, "Frame6"))}) {
+        moveOver(child<PushButton>(form, "PushButton1"));
         moveOver(background);
         QCOMPARE(form->mousePointer(), 0);
         QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);

@@ -74,15 +74,15 @@ void TestForm3::windowLayoutAndFocus()
     QCOMPARE(form->minimumSize(), form->maximumSize());
     QVERIFY(!(form->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QCOMPARE(form->windowTitle(), AppShell::ProductName);
-    QCOMPARE(form->Label2->parentWidget(), form->Frame2);
-    QCOMPARE(form->Label2->mapTo(form, QPoint()), QPoint(288, 28));
+    QCOMPARE(child<QLabel>(form, "Label2")->parentWidget(), child<QGroupBox>(form, "Frame2"));
+    QCOMPARE(child<QLabel>(form, "Label2")->mapTo(form, QPoint()), QPoint(288, 28));
     // The text box is never seen, yet holds the focus and leads the tab order.
-    QVERIFY(form->Text1->geometry().top() >= form->height());
+    QVERIFY(child<QLineEdit>(form, "Text1")->geometry().top() >= form->height());
     form->show();
     QVERIFY(QTest::qWaitForWindowActive(form));
-    QCOMPARE(QApplication::focusWidget(), form->Text1);
-    QTest::keyClick(form->Text1, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form->PushButton1);
+    QCOMPARE(QApplication::focusWidget(), child<QLineEdit>(form, "Text1"));
+    QTest::keyClick(child<QLineEdit>(form, "Text1"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), child<PushButton>(form, "PushButton1"));
 }
 
 void TestForm3::swatchesShowTheStoredColours_data()
@@ -128,10 +128,10 @@ void TestForm3::swatchesShowTheStoredColours()
 
     Form3 *form = Forms::form3();
     QCOMPARE(mEnv->dialogs.errorTexts(), errors);
-    QCOMPARE(Colors::backColor(form->Label1), std::uint32_t(label1));
-    QCOMPARE(Colors::backColor(form->Label2), std::uint32_t(label2));
-    QCOMPARE(shownColor(form->Label2), Colors::toQColor(label2));
-    QCOMPARE(Colors::backColor(form->Frame1), Colors::ButtonFace);
+    QCOMPARE(Colors::backColor(child<QLabel>(form, "Label1")), std::uint32_t(label1));
+    QCOMPARE(Colors::backColor(child<QLabel>(form, "Label2")), std::uint32_t(label2));
+    QCOMPARE(shownColor(child<QLabel>(form, "Label2")), Colors::toQColor(label2));
+    QCOMPARE(Colors::backColor(child<QGroupBox>(form, "Frame1")), Colors::ButtonFace);
     QCOMPARE(Colors::backColor(form), Colors::ButtonFace);
     // Loading only reads.
     QCOMPARE(mEnv->stored("Font Color"), fontColor);
@@ -148,7 +148,7 @@ void TestForm3::systemColoursShowAndStoreAsThemselves()
 
     Settings::save(Settings::Key::BackgroundColor, "-2147483633");
     Form3 *form = Forms::form3();
-    QCOMPARE(shownColor(form->Label2), QColor(10, 20, 30));
+    QCOMPARE(shownColor(child<QLabel>(form, "Label2")), QColor(10, 20, 30));
     // A cancelled dialog stores the system colour again, readable as before.
     form->Label2_Click();
     QCOMPARE(mEnv->dialogs.colorPresets.value(0), Colors::ButtonFace);
@@ -170,21 +170,21 @@ void TestForm3::swatchClicksStoreTheChosenColour()
     QVERIFY(QTest::qWaitForWindowExposed(form));
 
     // Pressed on the swatch but released off it, or the right button: no click.
-    QTest::mousePress(form->Label1, Qt::LeftButton);
-    QTest::mouseRelease(form->Label1, Qt::LeftButton, {}, QPoint(-5, -5));
-    QTest::mouseClick(form->Label2, Qt::RightButton);
+    QTest::mousePress(child<QLabel>(form, "Label1"), Qt::LeftButton);
+    QTest::mouseRelease(child<QLabel>(form, "Label1"), Qt::LeftButton, {}, QPoint(-5, -5));
+    QTest::mouseClick(child<QLabel>(form, "Label2"), Qt::RightButton);
     QVERIFY(mEnv->dialogs.colorPresets.isEmpty());
 
     mEnv->dialogs.onColor = [](std::uint32_t &color) { color = 0x00123456; };
-    QTest::mouseClick(form->Label1, Qt::LeftButton);
+    QTest::mouseClick(child<QLabel>(form, "Label1"), Qt::LeftButton);
     QCOMPARE(mEnv->stored("Font Color"), QStringLiteral("1193046"));
-    QCOMPARE(shownColor(form->Label1), QColor(0x56, 0x34, 0x12));
-    QTest::mouseClick(form->Label2, Qt::LeftButton);
+    QCOMPARE(shownColor(child<QLabel>(form, "Label1")), QColor(0x56, 0x34, 0x12));
+    QTest::mouseClick(child<QLabel>(form, "Label2"), Qt::LeftButton);
     QCOMPARE(mEnv->stored("Background Color"), QStringLiteral("1193046"));
 
     // Cancel: each dialog started on its swatch's colour, which is stored again.
     mEnv->dialogs.onColor = nullptr;
-    QTest::mouseClick(form->Label1, Qt::LeftButton);
+    QTest::mouseClick(child<QLabel>(form, "Label1"), Qt::LeftButton);
     QCOMPARE(mEnv->dialogs.colorPresets,
              (QList<std::uint32_t>{Colors::White, 0x000000FF, 0x00123456}));
     QCOMPARE(mEnv->stored("Font Color"), QStringLiteral("1193046"));
@@ -196,7 +196,7 @@ void TestForm3::closingEitherWayBringsBackTheSameOptionsWindow()
     Form1 *options = Forms::form1();
     options->show();
     for (const bool byCloseBox : {false, true}) {
-        QTest::mouseClick(options->PushButton5, Qt::LeftButton);
+        QTest::mouseClick(child<PushButton>(options, "PushButton5"), Qt::LeftButton);
         options->PushButton5_Click(); // a second opening shows the same window
         QPointer<Form3> colours = Forms::loadedForm3();
         QCOMPARE(visibleWindows("Form3"), 1);
@@ -205,19 +205,19 @@ void TestForm3::closingEitherWayBringsBackTheSameOptionsWindow()
         if (byCloseBox)
             colours->close();
         else
-            QTest::mouseClick(colours->PushButton1, Qt::LeftButton);
+            QTest::mouseClick(child<PushButton>(colours, "PushButton1"), Qt::LeftButton);
         QVERIFY(!Forms::loadedForm3());
         QTRY_VERIFY(colours.isNull());
         // The same options window, not loaded again: its list still holds
         // only the two items its load adds.
         QCOMPARE(Forms::loadedForm1(), options);
         QVERIFY(options->isVisible());
-        QCOMPARE(options->Combo1->count(), 2);
+        QCOMPARE(child<QComboBox>(options, "Combo1")->count(), 2);
     }
     // Each opening reads the store afresh.
     Settings::save(Settings::Key::FontColor, "65280");
     options->PushButton5_Click();
-    QCOMPARE(Colors::backColor(Forms::loadedForm3()->Label1), 0x00FF00u);
+    QCOMPARE(Colors::backColor(child<QLabel>(Forms::loadedForm3(), "Label1")), 0x00FF00u);
     QVERIFY(!Forms::ending());
     QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
@@ -229,7 +229,7 @@ void TestForm3::resetColoursWhileTheDisplayIsHidden()
     Form2 *display = Forms::form2(); // loaded, not shown
     Form1 *options = Forms::form1();
     options->show();
-    QTest::mouseClick(options->PushButton6, Qt::LeftButton);
+    QTest::mouseClick(child<PushButton>(options, "PushButton6"), Qt::LeftButton);
     QCOMPARE(mEnv->stored("Font Color"), QStringLiteral("16777215"));
     QCOMPARE(mEnv->stored("Background Color"), QStringLiteral("0"));
     QVERIFY(!Forms::loadedForm3());
@@ -238,8 +238,8 @@ void TestForm3::resetColoursWhileTheDisplayIsHidden()
 
     options->PushButton5_Click();
     Form3 *colours = Forms::loadedForm3();
-    QCOMPARE(Colors::backColor(colours->Label1), Colors::White);
-    QCOMPARE(Colors::backColor(colours->Label2), Colors::Black);
+    QCOMPARE(Colors::backColor(child<QLabel>(colours, "Label1")), Colors::White);
+    QCOMPARE(Colors::backColor(child<QLabel>(colours, "Label2")), Colors::Black);
     colours->PushButton1_Click();
     QVERIFY(options->isVisible());
     QCOMPARE(Forms::loadedForm2(), display);
@@ -252,8 +252,9 @@ void TestForm3::hoverPointer()
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     const std::pair<QWidget *, int> sequence[]
-            = {{form->Label1, 99}, {form->Frame1, 0},       {form->Label2, 99},
-               {form->Frame2, 0},  {form->PushButton1, 99}, {form, 0}};
+            = {{child<QLabel>(form, "Label1"), 99},          {child<QGroupBox>(form, "Frame1"), 0},
+               {child<QLabel>(form, "Label2"), 99},          {child<QGroupBox>(form, "Frame2"), 0},
+               {child<PushButton>(form, "PushButton1"), 99}, {form, 0}};
     for (const auto &[widget, code] : sequence) {
         moveOver(widget);
         QCOMPARE(form->mousePointer(), code);
@@ -262,7 +263,7 @@ void TestForm3::hoverPointer()
 
     // Built without its load, a window has no pointer image: the arrow shows.
     Form3 bare;
-    moveOver(bare.Label2);
+    moveOver(child<QLabel>(&bare, "Label2"));
     QCOMPARE(bare.mousePointer(), 99);
     QCOMPARE(bare.cursor().shape(), Qt::ArrowCursor);
 }
@@ -288,12 +289,12 @@ void TestForm3::productionColourDialog()
         });
     };
     answer(true);
-    QTest::mouseClick(form->Label1, Qt::LeftButton);
+    QTest::mouseClick(child<QLabel>(form, "Label1"), Qt::LeftButton);
     QCOMPARE(mEnv->stored("Font Color"), QString::number(0x00FF8000));
-    QCOMPARE(shownColor(form->Label1), QColor(0, 128, 255));
+    QCOMPARE(shownColor(child<QLabel>(form, "Label1")), QColor(0, 128, 255));
 
     answer(false);
-    QTest::mouseClick(form->Label2, Qt::LeftButton);
+    QTest::mouseClick(child<QLabel>(form, "Label2"), Qt::LeftButton);
     QCOMPARE(mEnv->stored("Background Color"), QStringLiteral("-2147483633"));
     QCOMPARE(presets,
              (QList<QColor>{QColor(255, 0, 0), QApplication::palette().color(QPalette::Button)}));

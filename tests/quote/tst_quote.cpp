@@ -1,4 +1,5 @@
 #include "app/appshell.h"
+#include "app/errortrap.h"
 #include "app/runtimeerror.h"
 #include "quote/curlfetcher.h"
 #include "quote/quote.h"
@@ -28,12 +29,12 @@ const QByteArray TypicalReply = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Qu
 const QString TypicalText
         = "MSFT\r\nStock Change: -0.42\r\nPercentage Change: -0.13%\r\n331.16\r\n{time}";
 
-class FakeFetcher : public Quote::Fetcher
+// The quote fetch as the display runs it, under the trap the display arms.
+QString displayQuote(const QString &symbol)
 {
-public:
-    QByteArray get(const QString &) override { return reply; }
-    QByteArray reply;
-};
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+    return Quote::getStockQuote(trap, symbol);
+}
 
 QByteArray httpReply(const QByteArray &status, const QByteArray &body,
                      const QByteArray &headers = {})
@@ -137,7 +138,6 @@ private slots:
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
-    FakeFetcher mFake;
 };
 
 void TestQuote::initTestCase()
@@ -149,12 +149,10 @@ void TestQuote::initTestCase()
 void TestQuote::init()
 {
     mEnv = std::make_unique<TestEnvironment>();
-    mFake.reply.clear();
 }
 
 void TestQuote::cleanup()
 {
-    Quote::installFetcher(nullptr);
     QFile::remove(configPath());
     QDir().rmdir(configPath());
     mEnv.reset();
@@ -225,10 +223,9 @@ void TestQuote::quoteText()
     QFETCH(QByteArray, reply);
     QFETCH(QString, expected);
     QFETCH(QList<int>, reportedSteps);
-    mFake.reply = reply;
-    Quote::installFetcher(&mFake);
+    mEnv->fetcher.reply = reply;
 
-    QCOMPARE(Quote::getStockQuote("MSFT"), withFetchTime(expected));
+    QCOMPARE(displayQuote("MSFT"), withFetchTime(expected));
     QStringList reports;
     for (int step : reportedSteps)
         reports << errorReport(Errors::ObjectNotSet, "Form2", "getStockQuote", step);
@@ -274,10 +271,9 @@ void TestQuote::replyThatIsNotXml()
     QFETCH(QString, reason);
     QFETCH(int, line);
     QFETCH(int, column);
-    mFake.reply = reply;
-    Quote::installFetcher(&mFake);
+    mEnv->fetcher.reply = reply;
 
-    QCOMPARE(Quote::getStockQuote("MSFT"), QString());
+    QCOMPARE(displayQuote("MSFT"), QString());
     QCOMPARE(mEnv->dialogs.messages.size(), 1);
     const ShownMessage &box = mEnv->dialogs.messages.first();
     QCOMPARE(box.title, AppShell::appTitle());
@@ -360,7 +356,8 @@ void TestQuote::requestOnTheWire()
     QVERIFY(pointAt(server.port()));
     const QString symbol = "ms ft&x=1";
 
-    const QString text = Quote::getStockQuote(symbol);
+    const ScopedOverride<Quote::Fetcher> curl(Quote::Fetcher::production());
+    const QString text = displayQuote(symbol);
     // The first line is the symbol as typed, unencoded.
     QCOMPARE(text, withFetchTime(TypicalText).replace(0, 4, symbol));
     QCOMPARE(server.heads().size(), 1);
@@ -396,7 +393,8 @@ void TestQuote::servedReplies()
     TestServer server(responder(mode));
     QVERIFY(pointAt(server.port()));
 
-    const QString text = Quote::getStockQuote("MSFT");
+    const ScopedOverride<Quote::Fetcher> curl(Quote::Fetcher::production());
+    const QString text = displayQuote("MSFT");
     QCOMPARE(text, withFetchTime(expected));
     QCOMPARE(mEnv->dialogs.messages.size(), xmlBox ? 1 : 0);
     if (xmlBox)
@@ -424,13 +422,13 @@ void TestQuote::failedFetch()
     QFETCH(int, timeLimitMs);
     QFETCH(QString, description);
     Quote::CurlFetcher fetcher{std::chrono::milliseconds(timeLimitMs)};
-    Quote::installFetcher(&fetcher);
+    const ScopedOverride<Quote::Fetcher> curl(fetcher);
     RefusingPort refusing;
     TestServer server(responder(mode));
     const quint16 port = mode == "refused" ? refusing.port() : server.port();
     QVERIFY(pointAt(port));
 
-    QCOMPARE(Quote::getStockQuote("MSFT"), QString());
+    QCOMPARE(displayQuote("MSFT"), QString());
     QCOMPARE(mEnv->dialogs.messages.size(), 1);
     const QStringList reports = mEnv->dialogs.errorTexts();
     QCOMPARE(reports.size(), 1);

@@ -2,10 +2,14 @@
 
 #include "app/errortrap.h"
 #include "app/forms.h"
+#include "app/runtimeerror.h"
 #include "app/settings.h"
+#include "options/windows.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QSettings>
+#include <QTest>
 
 void FakeDialogs::message(QWidget *, const QString &text, const QString &title, BoxIcon icon)
 {
@@ -38,11 +42,18 @@ QStringList FakeDialogs::errorTexts() const
     return texts;
 }
 
+QByteArray FakeFetcher::get(const QString &url)
+{
+    urls.append(url);
+    if (fail)
+        throw RuntimeError(QStringLiteral("Could not connect to server"));
+    return reply;
+}
+
 TestEnvironment::TestEnvironment()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, mDir.path());
-    Dialogs::install(&dialogs);
-    Clock::install(&clock);
+    Forms::registerWindows();
     Forms::setQuitHandler([] {});
 }
 
@@ -50,8 +61,19 @@ TestEnvironment::~TestEnvironment()
 {
     Forms::destroyAll();
     Forms::setQuitHandler(nullptr);
-    Dialogs::install(nullptr);
-    Clock::install(nullptr);
+    QStringList open;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible()) {
+            open << QString::fromLatin1(window->metaObject()->className()) + QLatin1Char(' ')
+                            + window->windowTitle();
+            window->close();
+        }
+    }
+    if (!open.isEmpty()) {
+        const QString message = QStringLiteral("A top-level window was left open: ")
+                + open.join(QStringLiteral(", "));
+        QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+    }
 }
 
 QString TestEnvironment::storeFile() const

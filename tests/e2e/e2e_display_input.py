@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""The display's keys as a user with a Cyrillic keyboard meets them: the hide
+word typed on the keys H, I, D, E while the Russian layout is active; then an
+error box over the display, OK, and Escape still brings the options window
+back without a click on the display first."""
+import sys
+import time
+
+from harness import TITLE, check, run, twips_center, wait_until
+
+WIDTH, HEIGHT = 1280, 1024
+STORE = {"Text1": "IBM", "Combo1": "1", "Check1": "0", "Check4": "0"}
+
+
+def scenario(session, args):
+    session.start_service()
+    session.write_store(STORE)
+    # Russian first, so its letters are what the keys give; US second.
+    session.set_layouts("ru", "us")
+    session.start_program()
+    options = session.find_window(TITLE)
+    session.click(options, *twips_center(120, 120, 7800, 405))
+    display = session.find_window("Form1", timeout=60)
+    wait_until(lambda: session.window_gone(TITLE), 20, "the options window to unload")
+    wait_until(lambda: session.active_window() == display, 10, "the display to take the focus")
+
+    def hint(name):
+        return session.brightness(session.screenshot(name), 8, 8, 289, 33)
+
+    wait_until(lambda: hint("display-input.png") > 0.02, 10, "the hint to show")
+    session.press_keys_of("h", "i", "d", "e")
+    time.sleep(0.8)
+    check(hint("display-input-hidden.png") < 0.001,
+          "the keys H, I, D, E hide the hint with the Russian layout active")
+
+    # An alignment the tick cannot read: an error box over the display.
+    session.write_store(dict(STORE, Combo1="centre"))
+    box = session.find_window("Application Error", timeout=20)
+    session.write_store(STORE)
+    session.xdotool("windowactivate", "--sync", box)
+    session.key("Return")
+    wait_until(lambda: session.window_gone("Application Error"), 20, "the error box to close")
+    wait_until(lambda: session.active_window() == display, 10,
+               "the display to have the focus back after the box")
+    check(True, "the display has the focus again after OK")
+    session.key("Escape")
+    session.find_window(TITLE, timeout=20)
+    check(True, "Escape right after the box brings the options window back")
+
+    session.close_window(TITLE)
+    wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
+    check(session.program.returncode == 0, "closing the options window ends the program")
+
+
+if __name__ == "__main__":
+    sys.exit(run(scenario))
