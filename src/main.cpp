@@ -1,5 +1,8 @@
+#include "app/commandline.h"
 #include "app/forms.h"
+#include "app/singleinstance.h"
 #include "options/form1.h"
+#include "options/kiosk.h"
 #include "options/windows.h"
 
 #include <QApplication>
@@ -31,14 +34,23 @@ static bool displayFound(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    CommandLine::Options options;
+    if (const int code = CommandLine::handle(argc, argv, options); code >= 0)
+        return code;
     if (!displayFound(argc, argv)) {
         std::fputs("tallow-marquee: no display found (DISPLAY and WAYLAND_DISPLAY are unset).\n",
                    stderr);
         return 1;
     }
     QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("example.halvex.TallowMarquee"));
+    SingleInstance instance;
+    if (!instance.start())
+        return 0;
     Forms::registerWindows();
     Forms::form1()->show();
+    if (options.kiosk)
+        Kiosk::start(options.boxCloseMilliseconds);
     const int code = app.exec();
     Forms::destroyAll();
     return code;

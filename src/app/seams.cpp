@@ -11,6 +11,8 @@
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -37,6 +39,9 @@ public:
             gBoxOwner = owner;
         else
             owner = gBoxOwner;
+        if (const int wait = Dialogs::messageAutoClose(); wait > 0) {
+            QTimer::singleShot(wait, &box, [&box] { box.button(QMessageBox::Ok)->click(); });
+        }
         box.exec();
         // The window manager does not give the focus back to a window kept
         // out of the taskbar, such as the display: give it back ourselves.
@@ -97,6 +102,8 @@ public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
 
+int gMessageAutoClose = 0;
+
 } // namespace
 
 Dialogs &Dialogs::instance()
@@ -108,6 +115,16 @@ Dialogs &Dialogs::production()
 {
     static QtDialogs dialogs;
     return dialogs;
+}
+
+void Dialogs::setMessageAutoClose(int milliseconds)
+{
+    gMessageAutoClose = milliseconds;
+}
+
+int Dialogs::messageAutoClose()
+{
+    return gMessageAutoClose;
 }
 
 Clock &Clock::instance()

@@ -43,6 +43,12 @@ public:
     static Dialogs &instance();
     static Dialogs &production();
 
+    // For an unattended wall screen: the production message box closes by
+    // itself after this many milliseconds, as if OK were pressed. 0, the
+    // default, leaves it open until someone answers it.
+    static void setMessageAutoClose(int milliseconds);
+    static int messageAutoClose();
+
 private:
     friend class ScopedOverride<Dialogs>;
     static inline Dialogs *sInstalled = nullptr;

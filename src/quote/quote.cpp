@@ -6,8 +6,12 @@
 #include "app/seams.h"
 #include "quote/curlfetcher.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 #include <QXmlStreamReader>
 
@@ -89,16 +93,67 @@ bool isValidToken(const QString &token)
     return true;
 }
 
-// Read at every request, so an edited file takes effect at the next fetch. A
-// missing or unreadable file, or a key that is absent or not valid, keeps the
-// built-in value. Names of section and keys compare without regard to case.
+QString gSystemConfigFile = QStringLiteral("/etc/tallow-marquee/quote-service.ini");
+
+// The user's own copy: under $XDG_CONFIG_HOME when it names a folder, else
+// under ~/.config, as the desktop's base-directory rules say.
+QString userConfigFile()
+{
+    QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (home.isEmpty() || QDir::isRelativePath(home))
+        home = QDir::homePath() + QStringLiteral("/.config");
+    return home + QStringLiteral("/tallow-marquee/quote-service.ini");
+}
+
+// Says on standard error what was wrong with a configuration file. Each text
+// is said once per run: the file is read at every request, and a wall screen
+// would otherwise repeat it every ten minutes.
+void reportConfigProblem(const QString &text)
+{
+    static QSet<QString> reported;
+    if (reported.contains(text))
+        return;
+    reported.insert(text);
+    qWarning().noquote() << QStringLiteral("tallow-marquee: ") + text;
+}
+
+// Read at every request, so an edited file takes effect at the next fetch.
+// The first file present wins: beside the program, then the user's config
+// folder, then the system's. A key that is absent keeps the built-in value; a
+// key that is not valid keeps it too and is reported, and so is a file that
+// cannot be read. Names of section and keys compare without regard to case.
 ServiceConfig readServiceConfig()
 {
     ServiceConfig config;
-    QFile file(AppShell::besideProgram(ConfigFile));
-    const qint64 sizeLimit = 64 * 1024;
-    if (file.size() > sizeLimit || !file.open(QIODevice::ReadOnly))
+    QString path;
+    for (const QString &candidate :
+         {AppShell::besideProgram(ConfigFile), userConfigFile(), gSystemConfigFile}) {
+        if (QFileInfo(candidate).isFile()) {
+            path = candidate;
+            break;
+        }
+    }
+    if (path.isEmpty())
         return config;
+    QFile file(path);
+    const qint64 sizeLimit = 64 * 1024;
+    if (file.size() > sizeLimit) {
+        reportConfigProblem(QStringLiteral("%1 is larger than %2 bytes; using the built-in "
+                                           "service address")
+                                    .arg(path)
+                                    .arg(sizeLimit));
+        return config;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        reportConfigProblem(QStringLiteral("%1 cannot be read (%2); using the built-in service "
+                                           "address")
+                                    .arg(path, file.errorString()));
+        return config;
+    }
+    const auto reportBad = [&path](const QString &key, const QString &value, const char *wanted) {
+        reportConfigProblem(QStringLiteral("%1: ignoring %2=\"%3\": %4; using the built-in value")
+                                    .arg(path, key, value, QLatin1String(wanted)));
+    };
     bool inSection = false;
     const QStringList lines = QString::fromUtf8(file.read(sizeLimit)).split(QLatin1Char('\n'));
     for (const QString &raw : lines) {
@@ -115,10 +170,17 @@ ServiceConfig readServiceConfig()
             continue;
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
-        if (key.compare(u"Host", Qt::CaseInsensitive) == 0 && isValidHost(value))
-            config.host = value;
-        else if (key.compare(u"LicenseKey", Qt::CaseInsensitive) == 0 && isValidToken(value))
-            config.token = value;
+        if (key.compare(u"Host", Qt::CaseInsensitive) == 0) {
+            if (isValidHost(value))
+                config.host = value;
+            else
+                reportBad(key, value, "not a host name or address with an optional port");
+        } else if (key.compare(u"LicenseKey", Qt::CaseInsensitive) == 0) {
+            if (isValidToken(value))
+                config.token = value;
+            else
+                reportBad(key, value, "not six lowercase letters or digits");
+        }
     }
     return config;
 }
@@ -256,6 +318,16 @@ Fetcher &Fetcher::production()
 {
     static CurlFetcher curl;
     return curl;
+}
+
+QString systemConfigFile()
+{
+    return gSystemConfigFile;
+}
+
+void setSystemConfigFile(const QString &path)
+{
+    gSystemConfigFile = path;
 }
 
 QString requestUrl(const QString &symbol)

@@ -29,9 +29,16 @@ private:
     static inline Fetcher *sInstalled = nullptr;
 };
 
-// Optional file beside the program whose [QuoteService] section overrides the
-// built-in Host and LicenseKey, key by key.
+// Optional file whose [QuoteService] section overrides the built-in Host and
+// LicenseKey, key by key. The first one present is read: beside the program,
+// in the user's config folder (tallow-marquee/quote-service.ini), then the
+// system-wide file.
 inline const QString ConfigFile = QStringLiteral("\\quote-service.ini");
+
+// The system-wide file, /etc/tallow-marquee/quote-service.ini; tests point it
+// elsewhere.
+QString systemConfigFile();
+void setSystemConfigFile(const QString &path);
 
 // The full request URL for `symbol`, with the symbol and the access token
 // percent-encoded in the query.

@@ -1,5 +1,6 @@
 #include "app/appshell.h"
 #include "app/colors.h"
+#include "app/commandline.h"
 #include "app/runtimeerror.h"
 #include "support/testsupport.h"
 
@@ -31,6 +32,8 @@ private slots:
     void skinColoursPlainControlsOnly();
     void colourConversions();
     void seamOverridesNestAndStrayWindowsFail();
+    void commandLine_data();
+    void commandLine();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -199,6 +202,57 @@ void TestAppShell::seamOverridesNestAndStrayWindowsFail()
     mEnv.reset();
     QVERIFY(!stray.isVisible());
     QVERIFY(&Clock::instance() == &Clock::production());
+}
+
+void TestAppShell::commandLine_data()
+{
+    using Action = CommandLine::Options::Action;
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("kiosk");
+    QTest::addColumn<int>("boxClose");
+
+    QTest::newRow("none: the options window") << QStringList{} << Action::Run << false << 30000;
+    QTest::newRow("kiosk") << QStringList{"--kiosk"} << Action::Run << true << 30000;
+    QTest::newRow("help") << QStringList{"--help"} << Action::Help << false << 30000;
+    QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << 30000;
+    QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << 30000;
+    QTest::newRow("help wins over version")
+            << QStringList{"--version", "--help"} << Action::Help << false << 30000;
+    QTest::newRow("test box time")
+            << QStringList{"--kiosk", "--test-box-close-ms=250"} << Action::Run << true << 250;
+    QTest::newRow("unknown option")
+            << QStringList{"--fullscreen"} << Action::Fail << false << 30000;
+    QTest::newRow("unknown short option") << QStringList{"-k"} << Action::Fail << false << 30000;
+    QTest::newRow("Qt's own option")
+            << QStringList{"-platform", "offscreen"} << Action::Fail << false << 30000;
+    QTest::newRow("argument") << QStringList{"IBM"} << Action::Fail << false << 30000;
+    QTest::newRow("kiosk twice") << QStringList{"--kiosk", "--kiosk"} << Action::Fail << true
+                                 << 30000;
+    QTest::newRow("help twice, two spellings")
+            << QStringList{"--help", "-h"} << Action::Fail << false << 30000;
+    QTest::newRow("box time twice") << QStringList{"--test-box-close-ms=1", "--test-box-close-ms=2"}
+                                    << Action::Fail << false << 1;
+    QTest::newRow("box time not a number")
+            << QStringList{"--test-box-close-ms=soon"} << Action::Fail << false << 30000;
+    QTest::newRow("kiosk with a value")
+            << QStringList{"--kiosk=yes"} << Action::Fail << false << 30000;
+}
+
+void TestAppShell::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLine::Options::Action, action);
+    QFETCH(bool, kiosk);
+    QFETCH(int, boxClose);
+
+    const CommandLine::Options options = CommandLine::parse(arguments);
+    QCOMPARE(options.action, action);
+    QCOMPARE(options.error.isEmpty(), action != CommandLine::Options::Action::Fail);
+    if (action != CommandLine::Options::Action::Fail) {
+        QCOMPARE(options.kiosk, kiosk);
+        QCOMPARE(options.boxCloseMilliseconds, boxClose);
+    }
 }
 
 QTEST_MAIN(TestAppShell)

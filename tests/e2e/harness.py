@@ -67,6 +67,10 @@ class Session:
         os.makedirs(self.config)
         for name in ("tallow-marquee", "HAND-M.CUR"):
             shutil.copy2(os.path.join(self.build, name), self.app_dir)
+        # The single-instance socket lives in the runtime folder: a private one.
+        self.runtime = os.path.join(self.tmp, "runtime")
+        os.makedirs(self.runtime, mode=0o700)
+        self.installed = None
         self.processes = []
         self.program = None
         self.service = None
@@ -91,7 +95,7 @@ class Session:
                 number += chunk
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=self.config,
-                        QT_QPA_PLATFORM="xcb")
+                        XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
         # No session bus: without this libdbus may start one that outlives the run.
         self.env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
@@ -111,9 +115,17 @@ class Session:
                                         stderr=subprocess.PIPE, text=True)
         self.processes.append(self.service)
         port = wait_until(self._service_port, 20, "the quote service to listen")
-        with open(os.path.join(self.app_dir, "quote-service.ini"), "w") as ini:
-            ini.write(f"[QuoteService]\nHost=127.0.0.1:{port}\n")
+        self.point_at(port, self.app_dir)
         return port
+
+    def point_at(self, port, folder):
+        """Writes quote-service.ini naming 127.0.0.1:port into folder."""
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "quote-service.ini"), "w") as ini:
+            ini.write(f"[QuoteService]\nHost=127.0.0.1:{port}\n")
+
+    def user_config_folder(self):
+        return os.path.join(self.config, "tallow-marquee")
 
     def _service_port(self):
         if not hasattr(self, "_port_reader"):
@@ -134,8 +146,19 @@ class Session:
         return [line for line in self.service_log if "GetQuote" in line]
 
     # --- the program ------------------------------------------------------
-    def start_program(self):
-        self.program = subprocess.Popen([os.path.join(self.app_dir, "tallow-marquee")],
+    def install(self):
+        """Installs the build with prefix /usr under a private DESTDIR and
+        returns the installed command (the link in usr/bin)."""
+        root = os.path.join(self.tmp, "root")
+        subprocess.run(["cmake", "--install", self.build, "--prefix", "/usr"],
+                       env=dict(os.environ, DESTDIR=root), check=True,
+                       stdout=subprocess.DEVNULL)
+        self.installed = os.path.join(root, "usr", "bin", "tallow-marquee")
+        return self.installed
+
+    def start_program(self, *arguments, program=None):
+        program = program or os.path.join(self.app_dir, "tallow-marquee")
+        self.program = subprocess.Popen([program, *arguments],
                                         env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True)
         self.processes.append(self.program)

@@ -3,13 +3,16 @@
 #include "app/settings.h"
 #include "display/form2.h"
 #include "options/form1.h"
+#include "options/kiosk.h"
 #include "options/pushbutton.h"
+#include "quote/quote.h"
 #include "support/testsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTest>
 
 class TestForm1 : public QObject
@@ -32,6 +35,8 @@ private slots:
     void hoverPointerBelongsToTheWindow();
     void closingEndsTheProgram();
     void unloadForDisplayLetsTheProgramRunOn();
+    void kioskOpensTheDisplayUnattended_data();
+    void kioskOpensTheDisplayUnattended();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -292,6 +297,97 @@ void TestForm1::unloadForDisplayLetsTheProgramRunOn()
     QPointer<Form1> form = Forms::form1();
     Forms::unload(form); // an ordinary unload ends the program
     QVERIFY(quit);
+}
+
+namespace {
+
+// The service's replies, one per request, the last one repeated.
+class ScriptedFetcher : public Quote::Fetcher
+{
+public:
+    QByteArray get(const QString &) override
+    {
+        return replies.size() > 1 ? replies.takeFirst() : replies.value(0);
+    }
+    QList<QByteArray> replies;
+};
+
+// The production message box, recorded: the kiosk's boxes must close by
+// themselves, with nobody to press OK.
+class ProductionBoxes : public FakeDialogs
+{
+public:
+    ~ProductionBoxes() override { Dialogs::setMessageAutoClose(0); }
+    void message(QWidget *parent, const QString &text, const QString &title, BoxIcon icon) override
+    {
+        FakeDialogs::message(parent, text, title, icon);
+        ++open;
+        Dialogs::production().message(parent, text, title, icon);
+        --open;
+    }
+    int open = 0;
+};
+
+} // namespace
+
+void TestForm1::kioskOpensTheDisplayUnattended_data()
+{
+    QTest::addColumn<QString>("symbol");
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<int>("boxes");
+
+    const QByteArray good = "<QuoteData><StockChange>-0.42</StockChange>"
+                            "<ChangePercent>-0.13%</ChangePercent>"
+                            "<LastTradeAmount>331.16</LastTradeAmount></QuoteData>";
+    QTest::newRow("stored symbol") << "IBM" << QList<QByteArray>{good} << 0;
+    // The display button does nothing for an empty symbol.
+    QTest::newRow("empty symbol") << "" << QList<QByteArray>{good} << 0;
+    // Both requests of the display's start get garbage; the refresh after
+    // that gets a quote.
+    QTest::newRow("garbage, then a quote")
+            << "IBM" << QList<QByteArray>{"<<garbage", "not xml", good} << 2;
+}
+
+void TestForm1::kioskOpensTheDisplayUnattended()
+{
+    QFETCH(QString, symbol);
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(int, boxes);
+
+    ScriptedFetcher fetcher;
+    fetcher.replies = replies;
+    const ScopedOverride<Quote::Fetcher> fetch(fetcher);
+    ProductionBoxes dialogs;
+    const ScopedOverride<Dialogs> production(dialogs);
+    Settings::save(Settings::Key::Text1, symbol);
+
+    QPointer<Form1> form1 = Forms::form1();
+    form1->show();
+    bool clicked = false;
+    connect(child<PushButton>(form1, "PushButton1"), &QPushButton::clicked, this,
+            [&clicked] { clicked = true; });
+    Kiosk::start(50);
+    QTRY_VERIFY(clicked);
+    if (symbol.isEmpty()) {
+        QVERIFY(form1 && form1->isVisible());
+        QVERIFY(!Forms::loadedForm2());
+        return;
+    }
+    QTRY_VERIFY(!form1);
+    Form2 *form2 = Forms::loadedForm2();
+    QVERIFY(form2 && form2->isVisible());
+    QCOMPARE(form2->mStockSymbol, symbol);
+    QCOMPARE(dialogs.messages.size(), boxes);
+    QCOMPARE(dialogs.open, 0);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    if (boxes > 0) {
+        QVERIFY(dialogs.messages[0].text.startsWith("Error reading XML API"));
+        QVERIFY(form2->mQuoteText.isEmpty());
+        form2->mTickCount = Form2::RefreshTicks - 1;
+        form2->Timer1_Timer();
+    }
+    QVERIFY(form2->mQuoteText.startsWith(symbol + "\r\nStock Change: -0.42\r\n"));
+    QCOMPARE(dialogs.messages.size(), boxes);
 }
 
 QTEST_MAIN(TestForm1)

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -128,6 +129,8 @@ private slots:
     void replyThatIsNotXml();
     void requestUrl_data();
     void requestUrl();
+    void configLookup_data();
+    void configLookup();
     void requestOnTheWire();
     void servedReplies_data();
     void servedReplies();
@@ -138,10 +141,16 @@ private slots:
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
+    QTemporaryDir mConfigFolders;
 };
 
 void TestQuote::initTestCase()
 {
+    // The user's and the system's files live in a private folder, so the
+    // machine's own never take part.
+    QVERIFY(mConfigFolders.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(mConfigFolders.filePath("user")));
+    Quote::setSystemConfigFile(mConfigFolders.filePath("etc/quote-service.ini"));
     QVERIFY2(!QFileInfo::exists(configPath()),
              qPrintable(configPath() + " would change every request; remove it first"));
 }
@@ -155,6 +164,8 @@ void TestQuote::cleanup()
 {
     QFile::remove(configPath());
     QDir().rmdir(configPath());
+    QDir(mConfigFolders.filePath("user")).removeRecursively();
+    QDir(mConfigFolders.filePath("etc")).removeRecursively();
     mEnv.reset();
 }
 
@@ -348,6 +359,90 @@ void TestQuote::requestUrl()
         QVERIFY(writeConfig(config));
 
     QCOMPARE(Quote::requestUrl(symbol), "http://" + host + Path + "?" + query);
+}
+
+void TestQuote::configLookup_data()
+{
+    // The file's text in each place (null: absent), the host and token the
+    // request then carries, and which place holds a bad value to report.
+    QTest::addColumn<QByteArray>("beside");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("system");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("reportedIn"); // "", "beside", "user", "system"
+    QTest::addColumn<QString>("reportedValue");
+
+    const QByteArray none;
+    const QByteArray a = "[QuoteService]\nHost=a.example\n";
+    const QByteArray b = "[QuoteService]\nHost=b.example\nLicenseKey=bbbbbb\n";
+    const QByteArray c = "[QuoteService]\nHost=c.example\n";
+    QTest::newRow("beside only") << a << none << none << "a.example" << Token << ""
+                                 << "";
+    QTest::newRow("user only") << none << b << none << "b.example"
+                               << "bbbbbb"
+                               << ""
+                               << "";
+    QTest::newRow("system only") << none << none << c << "c.example" << Token << ""
+                                 << "";
+    QTest::newRow("beside wins") << a << b << c << "a.example" << Token << ""
+                                 << "";
+    QTest::newRow("user wins over system") << none << b << c << "b.example"
+                                           << "bbbbbb"
+                                           << ""
+                                           << "";
+    // The first file present wins even when a value in it is bad: that value
+    // falls back to the built-in one, not to another file.
+    QTest::newRow("bad host beside")
+            << QByteArray("[QuoteService]\nHost=wall screen\nLicenseKey=aaaaaa\n") << b << c << Host
+            << "aaaaaa"
+            << "beside"
+            << "Host=\"wall screen\"";
+    QTest::newRow("bad token in user's")
+            << none << QByteArray("[QuoteService]\nHost=b.example\nLicenseKey=Secret7\n") << c
+            << "b.example" << Token << "user"
+            << "LicenseKey=\"Secret7\"";
+    QTest::newRow("bad host in system's")
+            << none << none << QByteArray("[quoteservice]\nhost=me@c.example/x\n") << Host << Token
+            << "system"
+            << "host=\"me@c.example/x\"";
+}
+
+void TestQuote::configLookup()
+{
+    QFETCH(QByteArray, beside);
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, system);
+    QFETCH(QString, host);
+    QFETCH(QString, token);
+    QFETCH(QString, reportedIn);
+    QFETCH(QString, reportedValue);
+
+    const QString userFile = mConfigFolders.filePath("user/tallow-marquee/quote-service.ini");
+    const QMap<QString, QString> places{
+            {"beside", configPath()}, {"user", userFile}, {"system", Quote::systemConfigFile()}};
+    const auto place = [](const QString &path, const QByteArray &text) {
+        if (text.isNull())
+            return true;
+        QFile file(path);
+        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+                && file.write(text) == text.size();
+    };
+    QVERIFY(place(places["beside"], beside));
+    QVERIFY(place(places["user"], user));
+    QVERIFY(place(places["system"], system));
+
+    // A bad value is reported once, naming the file and the value; the next
+    // request, which reads the file again, says nothing more.
+    if (!reportedIn.isEmpty()) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QRegularExpression::escape(
+                                     places[reportedIn] + ": ignoring " + reportedValue)));
+    }
+    QTest::failOnWarning(QRegularExpression("quote-service"));
+    const QString expected = "http://" + host + Path + "?StockSymbol=X&LicenseKey=" + token;
+    QCOMPARE(Quote::requestUrl("X"), expected);
+    QCOMPARE(Quote::requestUrl("X"), expected);
 }
 
 void TestQuote::requestOnTheWire()

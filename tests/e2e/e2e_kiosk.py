@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""The installed program as a wall screen: --kiosk opens the display with the
+stored symbol and no click; against a service that answers garbage its boxes
+close by themselves and it keeps running; with no symbol stored the options
+window stays; a bad command line opens no window."""
+import http.server
+import os
+import subprocess
+import sys
+import threading
+
+from harness import TITLE, check, run, wait_until
+
+WIDTH, HEIGHT = 1280, 1024
+BOX_TITLE = "Vantorel Briskane Tallow Marquee"  # the application title of message boxes
+
+
+class GarbageService:
+    """Answers every request with 200 and a body that is not XML."""
+
+    def __init__(self):
+        self.requests = []
+        service = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):  # noqa: N802 - the handler's name is fixed
+                service.requests.append(self.path)
+                body = b"<<<garbage, not a quote"
+                self.send_response(200)
+                self.send_header("Content-Type", "text/xml")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def end_program(session):
+    """Escape from the display, then close the options window: exit status 0."""
+    if not session.window_gone("Form1"):
+        session.key("Escape")
+    session.find_window(TITLE, timeout=20)
+    session.close_window(TITLE)
+    wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
+    check(session.program.returncode == 0, "the program ends normally")
+
+
+def quote_drawn(session, name):
+    shot = session.screenshot(name)
+    return session.brightness(shot, 0, HEIGHT // 4, WIDTH, HEIGHT // 2) > 0.02 and shot
+
+
+def scenario(session, args):
+    program = session.install()
+    config = session.user_config_folder()
+
+    # The quote without a click: the installed program, pointed at the bundled
+    # service through the user's own quote-service.ini.
+    port = session.start_service()
+    session.point_at(port, config)
+    session.write_store({"Text1": "IBM", "Combo1": "1"})
+    session.start_program("--kiosk", program=program)
+    display = session.find_window("Form1", timeout=60)
+    x, y, width, height = session.geometry(display)
+    check((x, y, width, height) == (0, 0, WIDTH, HEIGHT), "the display covers the screen")
+    wait_until(lambda: session.window_gone(TITLE), 20, "the options window to unload")
+    wait_until(lambda: quote_drawn(session, "kiosk-display.png"), 20, "the quote to be drawn")
+    requests = session.quote_requests()
+    check(len(requests) == 2 and all("StockSymbol=IBM" in line for line in requests),
+          f"the display asked the service for the stored symbol ({len(requests)} requests)")
+    end_program(session)
+
+    # A service answering garbage: each box closes by itself and the display
+    # stays up, its clock running.
+    garbage = GarbageService()
+    try:
+        session.point_at(garbage.port, config)
+        session.start_program("--kiosk", "--test-box-close-ms=3000", program=program)
+        # The display fetches twice while it loads, before it shows; each
+        # failure shows a box of its own (a new window) that must go by itself.
+        seen = []
+
+        def settled():
+            boxes = session.xdotool("search", "--onlyvisible", "--name",
+                                    "^" + BOX_TITLE + "$").split()
+            for box in boxes:
+                if box not in seen:
+                    seen.append(box)
+                    session.screenshot(f"kiosk-garbage-box-{len(seen)}.png")
+            return len(garbage.requests) == 2 and not boxes and not session.window_gone("Form1")
+        wait_until(settled, 60, "the boxes to close by themselves and the display to show")
+        check(len(seen) == 2, f"one box for each failed request ({len(seen)})")
+        check(session.program.poll() is None, "the program keeps running")
+        session.screenshot("kiosk-after-garbage.png")
+        end_program(session)
+    finally:
+        garbage.close()
+
+    # No symbol stored: the display button does nothing, the options window stays.
+    session.write_store({"Text1": ""})
+    session.start_program("--kiosk", program=program)
+    session.find_window(TITLE, timeout=60)
+    session.screenshot("kiosk-empty-symbol.png")
+    check(session.window_gone("Form1"), "no display opens for an empty symbol")
+    end_program(session)
+
+    # A bad command line is refused before any window: it ends with status 2
+    # even where there is no display to open one on.
+    no_display = {k: v for k, v in session.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    for arguments in (["--fullscreen"], ["--kiosk", "--kiosk"], ["IBM"]):
+        result = subprocess.run([program, *arguments], env=no_display, capture_output=True,
+                                text=True, timeout=60)
+        check(result.returncode == 2 and result.stderr.count("Usage: tallow-marquee") == 1
+              and not result.stdout, f"{' '.join(arguments)}: usage on stderr, exit status 2")
+
+
+if __name__ == "__main__":
+    sys.exit(run(scenario))
