@@ -12,7 +12,7 @@ run_packages=(
 )
 test_packages=(
   xvfb x11-xkb-utils openbox xdotool wmctrl x11-utils x11-apps imagemagick dbus dbus-x11 python3
-  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 clang-format
+  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 clang-format locales
   desktop-file-utils appstream lintian
 )
 
@@ -28,15 +28,20 @@ for pkg in "${wanted[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The conversion tests run again under a locale that writes decimals with a comma.
+if [ "${1:-run}" = test ] && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "Generating the de_DE.UTF-8 locale"
+  "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi

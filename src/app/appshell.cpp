@@ -126,10 +126,14 @@ void ApplySkin(QWidget *window)
     if (matches.isEmpty())
         return;
     SetButtonFaceColors(window);
-    QFile skin(path);
+    // The listing ignores case, so open the file it found: "x/O.CJS" on a
+    // file system that tells the spellings apart.
+    const QString found
+            = matches.contains(info.fileName()) ? path : info.dir().filePath(matches.first());
+    QFile skin(found);
     if (!skin.open(QIODevice::ReadOnly | QIODevice::Text))
         throw RuntimeError(
-                QStringLiteral("The skin %1 cannot be read: %2").arg(path, skin.errorString()));
+                QStringLiteral("The skin %1 cannot be read: %2").arg(found, skin.errorString()));
     qApp->setStyleSheet(QString::fromUtf8(skin.readAll()));
 }
 

@@ -4,9 +4,11 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -46,14 +48,60 @@ bool isPlainNumber(QStringView text)
     return i == end;
 }
 
+// A plain number from_chars found too large or too small for a double: its
+// first significant digit decides which. Too large overflows; too small is 0.
+double outOfRange(std::string_view number)
+{
+    if (number.starts_with('-'))
+        number.remove_prefix(1);
+    const std::size_t exponentAt = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, exponentAt);
+    long long exponent = 0;
+    if (exponentAt != std::string_view::npos) {
+        std::string_view digits = number.substr(exponentAt + 1);
+        const bool negative = digits.starts_with('-');
+        if (negative || digits.starts_with('+'))
+            digits.remove_prefix(1);
+        for (const char c : digits)
+            exponent = std::min(exponent * 10 + (c - '0'), 1'000'000LL);
+        if (negative)
+            exponent = -exponent;
+    }
+    // The power of ten of the first significant digit.
+    const std::size_t point = mantissa.find('.');
+    const std::string_view whole = mantissa.substr(0, point);
+    const std::size_t firstSignificant = whole.find_first_not_of('0');
+    long long magnitude = 0;
+    if (firstSignificant != std::string_view::npos) {
+        magnitude = static_cast<long long>(whole.size() - firstSignificant) - 1;
+    } else {
+        const std::string_view fraction = mantissa.substr(point + 1);
+        magnitude = -static_cast<long long>(fraction.find_first_not_of('0')) - 1;
+    }
+    if (magnitude + exponent >= 0)
+        throw RuntimeError(Errors::Overflow);
+    return 0.0;
+}
+
 double toRounded(const QString &text)
 {
     const QString trimmed = text.trimmed();
     if (!isPlainNumber(trimmed))
         throw RuntimeError(Errors::TypeMismatch);
-    const double value = std::strtod(trimmed.toLatin1().constData(), nullptr);
-    if (!std::isfinite(value))
-        throw RuntimeError(Errors::Overflow);
+    // from_chars reads the C locale's form whatever locale the user runs
+    // under (strtod would take "11,5" and stop at "11.5" under de_DE), and
+    // takes no leading plus.
+    const QByteArray latin = trimmed.toLatin1();
+    const char *first = latin.constData();
+    const char *last = first + latin.size();
+    if (*first == '+')
+        ++first;
+    double value = 0;
+    const std::from_chars_result parsed = std::from_chars(first, last, value);
+    if (parsed.ec == std::errc::result_out_of_range)
+        return outOfRange(std::string_view(first, std::size_t(last - first)));
+    if (parsed.ec != std::errc() || parsed.ptr != last)
+        throw RuntimeError(Errors::TypeMismatch);
     // nearbyint rounds half to even in the default rounding mode.
     return std::nearbyint(value);
 }

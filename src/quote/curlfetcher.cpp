@@ -47,6 +47,7 @@ struct CurlLibrary
     decltype(&curl_easy_perform) easyPerform = nullptr;
     decltype(&curl_easy_cleanup) easyCleanup = nullptr;
     decltype(&curl_easy_strerror) easyStrerror = nullptr;
+    decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
 };
 
 template<typename Function>
@@ -82,6 +83,7 @@ CurlLibrary loadCurl()
     resolve(library, "curl_easy_perform", curl.easyPerform);
     resolve(library, "curl_easy_cleanup", curl.easyCleanup);
     resolve(library, "curl_easy_strerror", curl.easyStrerror);
+    resolve(library, "curl_easy_getinfo", curl.easyGetinfo);
     startSsh2WithoutCrypto(library);
     const CURLcode code = curl.globalInit(CURL_GLOBAL_DEFAULT);
     if (code != CURLE_OK)
@@ -125,6 +127,7 @@ CurlFetcher::CurlFetcher(std::chrono::milliseconds timeLimit, qsizetype bodyLimi
 QByteArray CurlFetcher::get(const QString &url)
 {
     const CurlLibrary &lib = curlLibrary();
+    mContentType.clear();
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(lib.easyInit(),
                                                                      lib.easyCleanup);
     if (!handle)
@@ -163,6 +166,9 @@ QByteArray CurlFetcher::get(const QString &url)
         throw RuntimeError(errors[0] != '\0' ? QString::fromUtf8(errors)
                                              : QString::fromUtf8(lib.easyStrerror(code)));
     }
+    const char *contentType = nullptr;
+    if (lib.easyGetinfo(curl, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
+        mContentType = contentType;
     return transfer.body;
 }
 

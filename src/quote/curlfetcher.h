@@ -18,10 +18,12 @@ public:
                          qsizetype bodyLimit = DefaultBodyLimit);
 
     QByteArray get(const QString &url) override;
+    QByteArray contentType() const override { return mContentType; }
 
 private:
     std::chrono::milliseconds mTimeLimit;
     qsizetype mBodyLimit;
+    QByteArray mContentType;
 };
 
 } // namespace Quote

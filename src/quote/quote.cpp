@@ -11,9 +11,13 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
+#include <QStringDecoder>
 #include <QUrl>
 #include <QXmlStreamReader>
+
+#include <optional>
 
 namespace Quote {
 
@@ -197,23 +201,39 @@ struct ParseError
     int column = 0;
 };
 
-// Qt bounds the expansion of one entity but not the total: a reply of a few
-// hundred kilobytes that references a long entity many times expands to
-// hundreds of megabytes. A reply carrying a document type declaration is
-// therefore refused before it is parsed. The scan reads the reply as the DOM
-// parser does and stops at the first element, since a declaration may only
-// come before it.
-bool hasDoctype(const QString &reply, ParseError &error)
+// Replies the DOM parser is not given. Qt bounds the expansion of one entity
+// but not the total: a reply of a few hundred kilobytes that references a long
+// entity many times expands to hundreds of megabytes, so a reply carrying a
+// document type declaration is refused. And the DOM parser's time grows with
+// the square of the nesting depth, and tearing the tree down recurses once per
+// level, so a reply nested deeper than MaxDepth is refused too (a quote is two
+// levels deep). The scan reads the reply as the DOM parser does, without
+// building anything, and leaves every other fault to the DOM parser's report.
+const int MaxDepth = 256;
+
+bool isRefused(const QString &reply, ParseError &error)
 {
     QXmlStreamReader reader(reply);
     reader.setNamespaceProcessing(false);
-    // Where the declaration may start: after the comments and processing
+    // Where a declaration may start: after the comments and processing
     // instructions before it, which could mention it themselves.
     qint64 searchFrom = 0;
+    int depth = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Invalid)
+        if (token == QXmlStreamReader::Invalid)
             return false;
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+        if (token == QXmlStreamReader::StartElement && ++depth > MaxDepth) {
+            error.reason = QStringLiteral("Elements nested deeper than %1 levels are not accepted.")
+                                   .arg(MaxDepth);
+            error.line = int(reader.lineNumber());
+            error.column = int(reader.columnNumber());
+            return true;
+        }
+        if (depth > 0)
+            continue;
         if (token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction)
             searchFrom = reader.characterOffset();
         if (token != QXmlStreamReader::DTD)
@@ -235,7 +255,7 @@ bool hasDoctype(const QString &reply, ParseError &error)
 
 bool loadReply(QDomDocument &document, const QString &reply, ParseError &error)
 {
-    if (hasDoctype(reply, error))
+    if (isRefused(reply, error))
         return false;
     return document.setContent(reply, false, &error.reason, &error.line, &error.column);
 }
@@ -253,6 +273,52 @@ QString selectText(const QDomDocument &document, const QString &path)
     if (node.isNull())
         throw RuntimeError(Errors::ObjectNotSet);
     return node.text();
+}
+
+// The parser's reason is shown as a line of its own, ending with a line end
+// before the position lines.
+QString withLineEnd(const QString &reason)
+{
+    return reason.endsWith(AppShell::CrLf) ? reason : reason + AppShell::CrLf;
+}
+
+// The encoding named by a charset parameter or an encoding declaration.
+std::optional<QStringConverter::Encoding> namedEncoding(const QByteArray &name)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    return QStringConverter::encodingForName(name.constData());
+}
+
+// The charset parameter of a Content-Type header value, "" when absent.
+QByteArray charsetOf(const QByteArray &contentType)
+{
+    static const QRegularExpression charset(
+            QStringLiteral(";\\s*charset\\s*=\\s*\"?([A-Za-z0-9._:-]+)"),
+            QRegularExpression::CaseInsensitiveOption);
+    return charset.match(QString::fromLatin1(contentType)).captured(1).toLatin1();
+}
+
+// The encoding of the XML declaration at the start of the reply, "" when absent.
+QByteArray declaredEncoding(const QByteArray &body)
+{
+    static const QRegularExpression declaration(QStringLiteral(
+            "^<\\?xml\\s[^>]*?encoding\\s*=\\s*[\"']([A-Za-z][A-Za-z0-9._-]*)[\"']"));
+    return declaration.match(QString::fromLatin1(body.left(256))).captured(1).toLatin1();
+}
+
+// A byte order mark decides; then the charset the reply was sent with, then
+// its XML declaration; UTF-8 when none says, or names an encoding unknown here.
+QString decodeReply(const QByteArray &body, const QByteArray &contentType)
+{
+    std::optional<QStringConverter::Encoding> encoding
+            = QStringConverter::encodingForData(body, u'<');
+    if (!encoding)
+        encoding = namedEncoding(charsetOf(contentType));
+    if (!encoding)
+        encoding = namedEncoding(declaredEncoding(body));
+    QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
+    return decoder(body);
 }
 
 } // namespace
@@ -275,7 +341,7 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
             Dialogs::instance().message(
                     boxParent,
                     QStringLiteral("Error reading XML API") + AppShell::CrLf
-                            + QStringLiteral("error:") + error.reason + AppShell::CrLf
+                            + QStringLiteral("error:") + withLineEnd(error.reason) + AppShell::CrLf
                             + QStringLiteral("Line:") + QString::number(error.line) + AppShell::CrLf
                             + QStringLiteral("position:") + QString::number(error.column),
                     AppShell::appTitle(), BoxIcon::None);
@@ -341,10 +407,12 @@ QString requestUrl(const QString &symbol)
 QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent)
 {
     QByteArray body;
-    trap(100, [&] { body = Fetcher::instance().get(requestUrl(symbol)); });
-    // The reply is read as UTF-8, the encoding the service sends; an encoding
-    // named in its XML declaration is not consulted.
-    return buildQuoteText(trap, symbol, QString::fromUtf8(body), boxParent);
+    QByteArray contentType;
+    trap(100, [&] {
+        body = Fetcher::instance().get(requestUrl(symbol));
+        contentType = Fetcher::instance().contentType();
+    });
+    return buildQuoteText(trap, symbol, decodeReply(body, contentType), boxParent);
 }
 
 } // namespace Quote

@@ -19,6 +19,9 @@ class Fetcher
 public:
     virtual ~Fetcher() = default;
     virtual QByteArray get(const QString &url) = 0;
+    // The Content-Type header of the reply get() returned last, "" when it
+    // had none (its charset parameter decides how the reply is decoded).
+    virtual QByteArray contentType() const { return {}; }
 
     // The installed fetcher; production fetches with libcurl.
     static Fetcher &instance();

@@ -158,20 +158,24 @@ void TestAppShell::skinColoursPlainControlsOnly()
     QCOMPARE(Colors::backColor(&window), Colors::White);
     QDir(skinFolder).removeRecursively();
 
-    QVERIFY(QDir().mkpath(skinFolder));
-    QFile skin(skinFolder + "/o.cjs");
-    QVERIFY(skin.open(QIODevice::WriteOnly));
-    skin.write("QPushButton { font-weight: bold; }");
-    skin.close();
-    AppShell::ApplySkin(&window);
-    QDir(skinFolder).removeRecursively();
-    QCOMPARE(Colors::backColor(&window), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(frame), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(check), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(label), Colors::ButtonFace);
-    QCOMPARE(Colors::backColor(edit), Colors::White);
-    QCOMPARE(qApp->styleSheet(), QStringLiteral("QPushButton { font-weight: bold; }"));
-    qApp->setStyleSheet(QString());
+    // The listing ignores the case of the name; the file it found is read.
+    for (const char *name : {"o.cjs", "O.CJS"}) {
+        QVERIFY(QDir().mkpath(skinFolder));
+        QFile skin(skinFolder + "/" + name);
+        QVERIFY(skin.open(QIODevice::WriteOnly));
+        skin.write("QPushButton { font-weight: bold; }");
+        skin.close();
+        Colors::setBackColor(&window, Colors::White);
+        AppShell::ApplySkin(&window);
+        QDir(skinFolder).removeRecursively();
+        QCOMPARE(Colors::backColor(&window), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(frame), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(check), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(label), Colors::ButtonFace);
+        QCOMPARE(Colors::backColor(edit), Colors::White);
+        QCOMPARE(qApp->styleSheet(), QStringLiteral("QPushButton { font-weight: bold; }"));
+        qApp->setStyleSheet(QString());
+    }
 }
 
 void TestAppShell::colourConversions()

@@ -3,11 +3,14 @@
 
 #include <QTest>
 
+#include <clocale>
+
 class TestConversions : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void toInt16_data();
     void toInt16();
     void toInt32_data();
@@ -39,6 +42,17 @@ QString convert32(const QString &text)
     }
 }
 } // namespace
+
+void TestConversions::initTestCase()
+{
+    // Run under a comma-decimal locale, the C library must really use it, or
+    // the run proves nothing.
+    const QByteArray wanted = qgetenv("LC_ALL");
+    if (wanted.startsWith("de_DE")) {
+        QVERIFY2(QByteArray(std::localeconv()->decimal_point) == ",",
+                 "the de_DE.UTF-8 locale is missing: run scripts/ensure-packages.sh test");
+    }
+}
 
 void TestConversions::toInt16_data()
 {
@@ -80,6 +94,15 @@ void TestConversions::toInt16_data()
                                << "Overflow";
     QTest::newRow("huge exponent") << "1e400"
                                    << "Overflow";
+    QTest::newRow("huge negative") << "-1e400"
+                                   << "Overflow";
+    QTest::newRow("400 digits") << "1" + QString(400, '0') << "Overflow";
+    QTest::newRow("tiny exponent") << "1e-400"
+                                   << "0";
+    QTest::newRow("400 decimals") << "0." + QString(399, '0') + "1"
+                                  << "0";
+    QTest::newRow("leading point") << ".5"
+                                   << "0";
     QTest::newRow("empty") << ""
                            << "Type mismatch";
     QTest::newRow("blank") << "   "

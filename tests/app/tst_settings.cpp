@@ -5,9 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSysInfo>
 #include <QTest>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 class TestSettings : public QObject
@@ -16,15 +26,26 @@ class TestSettings : public QObject
 
 private slots:
     void init() { mEnv = std::make_unique<TestEnvironment>(); }
-    void cleanup() { mEnv.reset(); }
+    void cleanup()
+    {
+        Settings::simulateFullDiskAfter(-1);
+        mEnv.reset();
+    }
 
     void absentKeyGivesDefault();
     void writeIsOnDiskAtOnce();
     void keysIgnoreCase();
     void valueWrittenOutsideIsSeen();
     void textKeepsCommasAndBlanks();
-    void garbageFileIsNeverOverwritten();
+    void saveEditsOnlyItsLine_data();
+    void saveEditsOnlyItsLine();
+    void fileThatIsNotTextIsLeftAlone_data();
+    void fileThatIsNotTextIsLeftAlone();
     void unwritableFolderReportsAndKeepsValues();
+    void failedWriteKeepsEveryValue_data();
+    void failedWriteKeepsEveryValue();
+    void lockLeftBehindIsRemoved_data();
+    void lockLeftBehindIsRemoved();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -45,6 +66,11 @@ void TestSettings::writeIsOnDiskAtOnce()
     Settings::save(Settings::Key::FontColor, "16777215");
     QCOMPARE(mEnv->stored("Font Color"), QStringLiteral("16777215"));
     QCOMPARE(Settings::get(Settings::Key::FontColor, "0"), QStringLiteral("16777215"));
+    // Writes of the same length in quick succession are each seen.
+    for (const char *value : {"0", "1", "0", "1", "0", "1"}) {
+        Settings::save(Settings::Key::Combo1, value);
+        QCOMPARE(Settings::get(Settings::Key::Combo1, "x"), QString(value));
+    }
 }
 
 void TestSettings::keysIgnoreCase()
@@ -73,8 +99,23 @@ void TestSettings::valueWrittenOutsideIsSeen()
 
 void TestSettings::textKeepsCommasAndBlanks()
 {
-    for (const QString &text : {QStringLiteral("A,B"), QStringLiteral("  "),
-                                QStringLiteral("@Variant(x)"), QStringLiteral("a=b;c")}) {
+    const QStringList texts{"A,B",
+                            "  ",
+                            "@Variant(x)",
+                            "@@",
+                            "a=b;c",
+                            " lead",
+                            "trail ",
+                            "say \"hi\"",
+                            "C:\\x\\y",
+                            "two\nlines\r\n",
+                            "tab\there",
+                            QString::fromUtf8("\x01"
+                                              "5 \xc3\xa4 \xe2\x82\xac \xf0\x9f\x93\x88"),
+                            QString("nul") + QChar(0) + "7",
+                            "[General]",
+                            "; not a comment"};
+    for (const QString &text : texts) {
         Settings::save(Settings::Key::Text1, text);
         QCOMPARE(Settings::get(Settings::Key::Text1, "?"), text);
     }
@@ -82,36 +123,89 @@ void TestSettings::textKeepsCommasAndBlanks()
     QCOMPARE(Settings::get(Settings::Key::Text1, "?"), QString());
 }
 
-void TestSettings::garbageFileIsNeverOverwritten()
+void TestSettings::saveEditsOnlyItsLine_data()
 {
-    QDir().mkpath(QFileInfo(mEnv->storeFile()).path());
-    QByteArray garbage;
+    QTest::addColumn<QByteArray>("before"); // null: no file
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("no file") << QByteArray() << "Text1" << QByteArray("[General]\nText1=MSFT\n");
+    QTest::newRow("comments, order and other sections kept")
+            << QByteArray("; mine\n[General]\nCombo1=1\nText1=IBM\n\n[Other]\nText1=x\n") << "Text1"
+            << QByteArray("; mine\n[General]\nCombo1=1\nText1=MSFT\n\n[Other]\nText1=x\n");
+    QTest::newRow("added at the end of its section")
+            << QByteArray("[general]\r\nCombo1=1\r\n[Other]\r\nA=1\r\n") << "Font Color"
+            << QByteArray("[general]\r\nCombo1=1\r\nFont%20Color=MSFT\r\n[Other]\r\nA=1\r\n");
+    QTest::newRow("section created first")
+            << QByteArray("[Other]\nText1=x\n") << "Text1"
+            << QByteArray("[General]\nText1=MSFT\n\n[Other]\nText1=x\n");
+    QTest::newRow("stored spelling kept, duplicates go")
+            << QByteArray("[General]\nfontstrikethru=1\nFONTSTRIKETHRU=2\n") << "FontStrikeThru"
+            << QByteArray("[General]\nFONTSTRIKETHRU=MSFT\n");
+    QTest::newRow("quoted value over two lines")
+            << QByteArray("[General]\nText1=\"a\nb\"\nCombo1=1") << "Text1"
+            << QByteArray("[General]\nText1=MSFT\nCombo1=1\n");
+}
+
+void TestSettings::saveEditsOnlyItsLine()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, key);
+    QFETCH(QByteArray, after);
+    if (!before.isNull()) {
+        QDir().mkpath(QFileInfo(mEnv->storeFile()).path());
+        QFile file(mEnv->storeFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+    }
+    Settings::save(key, "MSFT");
+    QFile file(mEnv->storeFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), after);
+    QCOMPARE(Settings::get(key, "?"), QStringLiteral("MSFT"));
+}
+
+void TestSettings::fileThatIsNotTextIsLeftAlone_data()
+{
+    QTest::addColumn<QByteArray>("content");
+
+    QByteArray binary;
     for (int i = 0; i < 4096; ++i)
-        garbage.append(char((i * 131 + 7) % 256));
-    garbage.append("\n[General]\nText1=KEEP\n");
+        binary.append(char((i * 131 + 7) % 256));
+    binary.append("\n[General]\nText1=KEEP\n");
+    QTest::newRow("binary bytes") << binary;
+    const QString text = "[General]\nText1=KEEP\nCombo1=1\n";
+    QTest::newRow("UTF-16 with a byte order mark") << QByteArray("\xff\xfe")
+                    + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    QTest::newRow("UTF-16 without one")
+            << QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+}
+
+void TestSettings::fileThatIsNotTextIsLeftAlone()
+{
+    QFETCH(QByteArray, content);
+    QDir().mkpath(QFileInfo(mEnv->storeFile()).path());
     {
         QFile file(mEnv->storeFile());
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(garbage);
+        file.write(content);
     }
-    // Reading never fails; a write either lands with the old content intact
-    // or is refused with a message, and never truncates the file.
-    const QString read = Settings::get(Settings::Key::Combo1, "0");
-    QVERIFY(!read.isNull());
-    bool refused = false;
-    try {
-        Settings::save(Settings::Key::Combo1, "1");
-    } catch (const RuntimeError &error) {
-        refused = true;
-        QVERIFY(error.description().contains(mEnv->storeFile()));
+    // What a start does: read every key, write back the symbol and alignment.
+    for (const QString &key : {Settings::Key::Check1, Settings::Key::Text1, Settings::Key::Combo1})
+        QVERIFY(!Settings::get(key, "0").isNull());
+    for (const QString &key : {Settings::Key::Text1, Settings::Key::Combo1}) {
+        try {
+            Settings::save(key, "1");
+            QFAIL("the save was not refused");
+        } catch (const RuntimeError &error) {
+            QCOMPARE(error.description(),
+                     "The setting " + key + " could not be saved: " + mEnv->storeFile()
+                             + " cannot be read as a settings file, so it was left unchanged.");
+        }
     }
     QFile file(mEnv->storeFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray after = file.readAll();
-    if (refused)
-        QCOMPARE(after, garbage);
-    else
-        QCOMPARE(Settings::get(Settings::Key::Combo1, "0"), QStringLiteral("1"));
+    QCOMPARE(file.readAll(), content);
 }
 
 void TestSettings::unwritableFolderReportsAndKeepsValues()
@@ -147,6 +241,116 @@ void TestSettings::unwritableFolderReportsAndKeepsValues()
     QVERIFY(description.contains(mEnv->storeFile()));
     QCOMPARE(Settings::get(Settings::Key::Text1, ""), QStringLiteral("KEEP"));
     QCOMPARE(Settings::get(Settings::Key::Combo1, ""), QStringLiteral("1"));
+}
+
+void TestSettings::failedWriteKeepsEveryValue_data()
+{
+    QTest::addColumn<qint64>("writeLimit"); // -1: a real full disk
+    QTest::newRow("nothing written") << qint64(0);
+    QTest::newRow("cut short") << qint64(19);
+    QTest::newRow("full tmpfs") << qint64(-1);
+}
+
+void TestSettings::failedWriteKeepsEveryValue()
+{
+    QFETCH(qint64, writeLimit);
+    const QString folder = QFileInfo(mEnv->storeFile()).path();
+    QVERIFY(QDir().mkpath(folder));
+    auto unmount = qScopeGuard([&] {
+        if (writeLimit < 0)
+            ::umount2(folder.toLocal8Bit().constData(), MNT_DETACH);
+    });
+    if (writeLimit < 0) {
+        if (geteuid() != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        if (::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, "size=16k") != 0)
+            QSKIP(qPrintable("cannot mount a tmpfs here: "
+                             + QString::fromLocal8Bit(strerror(errno))));
+    }
+    const QList<QPair<QString, QString>> values{{"Text1", "GOOG"},
+                                                {"Combo1", "1"},
+                                                {"Check1", "0"},
+                                                {"Check4", "1"},
+                                                {"FontName", "Arial"},
+                                                {"FontSize", "72"},
+                                                {"Font Color", "16777215"},
+                                                {"Background Color", "0"}};
+    for (const auto &[key, value] : values)
+        Settings::save(key, value);
+    if (writeLimit < 0) {
+        // Fill the disk, then free one block: room for the lock file, none
+        // for the new settings file.
+        QFile fill(folder + "/fill");
+        QVERIFY(fill.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (fill.write(block) == block.size()) { }
+        QVERIFY(fill.resize(fill.size() / 4096 * 4096 - 4096));
+    } else {
+        Settings::simulateFullDiskAfter(writeLimit);
+    }
+    const QByteArray before = mEnv->storeText().toUtf8();
+
+    QString description;
+    try {
+        Settings::save(Settings::Key::Combo1, "0");
+    } catch (const RuntimeError &error) {
+        description = error.description();
+    }
+    QCOMPARE(description,
+             "The setting Combo1 could not be saved: " + mEnv->storeFile()
+                     + " cannot be written (access denied or disk full).");
+    QCOMPARE(mEnv->storeText().toUtf8(), before);
+    for (const auto &[key, value] : values)
+        QCOMPARE(Settings::get(key, "<absent>"), value);
+    QCOMPARE(QDir(folder).entryList(QDir::Files).filter(".conf"),
+             QStringList{QFileInfo(mEnv->storeFile()).fileName()});
+}
+
+void TestSettings::lockLeftBehindIsRemoved_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::newRow("empty lock file") << "empty";
+    QTest::newRow("lock of an ended process") << "ended";
+    QTest::newRow("lock of a live process") << "live";
+}
+
+void TestSettings::lockLeftBehindIsRemoved()
+{
+    QFETCH(QString, holder);
+    Settings::save(Settings::Key::Text1, "KEEP");
+    const QString lockPath = mEnv->storeFile() + ".lock";
+    QLockFile live(lockPath);
+    if (holder == "live") {
+        QVERIFY(live.tryLock(0));
+    } else {
+        QFile lock(lockPath);
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        if (holder == "ended") {
+            const pid_t child = fork();
+            if (child == 0)
+                _exit(0);
+            QCOMPARE(waitpid(child, nullptr, 0), child);
+            lock.write(QByteArray::number(child) + "\ntallow-marquee\n"
+                       + QSysInfo::machineHostName().toUtf8() + "\n");
+        }
+    }
+
+    std::atomic<bool> saved = false;
+    std::thread writer([&] {
+        Settings::save(Settings::Key::Text1, "NEW");
+        saved = true;
+    });
+    if (holder == "live") {
+        // The writer waits for the holder: nothing lands while it holds on.
+        QTest::qWait(300);
+        QVERIFY(!saved);
+        QCOMPARE(mEnv->stored("Text1"), QStringLiteral("KEEP"));
+        live.unlock();
+    }
+    writer.join();
+    QVERIFY(saved);
+    QCOMPARE(Settings::get(Settings::Key::Text1, ""), QStringLiteral("NEW"));
+    QVERIFY(!QFile::exists(lockPath));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

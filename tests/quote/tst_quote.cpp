@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +36,14 @@ QString displayQuote(const QString &symbol)
 {
     ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
     return Quote::getStockQuote(trap, symbol);
+}
+
+// A reply whose StockChange sits `depth` elements deep (QuoteData is level 1).
+QByteArray nested(int depth)
+{
+    const int inner = depth - 1;
+    return "<QuoteData><StockChange>1.5</StockChange>" + QByteArray("<a>").repeated(inner)
+            + QByteArray("</a>").repeated(inner) + "</QuoteData>";
 }
 
 QByteArray httpReply(const QByteArray &status, const QByteArray &body,
@@ -77,6 +86,14 @@ TestServer::Responder responder(const QString &mode)
     if (mode == "redirect to ftp") {
         return [](Connection &c) {
             c.send(httpReply("302 Found", {}, "Location: ftp://127.0.0.1/quote\r\n"));
+        };
+    }
+    if (mode == "latin-1 charset") {
+        return [](Connection &c) {
+            c.send(httpReply("200 OK",
+                             "<QuoteData><StockChange>\xa3"
+                             "1</StockChange></QuoteData>",
+                             "Content-Type: text/xml; charset=ISO-8859-1\r\n"));
         };
     }
     if (mode == "silent")
@@ -127,6 +144,8 @@ private slots:
     void quoteText();
     void replyThatIsNotXml_data();
     void replyThatIsNotXml();
+    void replyEncoding_data();
+    void replyEncoding();
     void requestUrl_data();
     void requestUrl();
     void configLookup_data();
@@ -222,6 +241,8 @@ void TestQuote::quoteText_data()
                           "</StockChange></QuoteData>")
             << "MSFT\r\nStock Change: 1.5\r\n"
             << QList<int>{};
+    QTest::newRow("nested to the limit") << nested(256) << "MSFT\r\nStock Change: 1.5\r\n"
+                                         << QList<int>{};
     QTest::newRow("prefixed namespace")
             << QByteArray("<q:QuoteData xmlns:q=\"http://quotes.example/\"><q:StockChange>1.5"
                           "</q:StockChange></q:QuoteData>")
@@ -274,6 +295,11 @@ void TestQuote::replyThatIsNotXml_data()
     QTest::newRow("plain doctype")
             << QByteArray("<!DOCTYPE QuoteData><QuoteData><StockChange>1</StockChange></QuoteData>")
             << "Document type declarations are not accepted." << 1 << 1;
+    // The DOM parser takes the square of the depth in time and overflows the
+    // stack at 140k levels (980 KB).
+    const QString tooDeep = "Elements nested deeper than 256 levels are not accepted.";
+    for (const int depth : {257, 300, 100'000, 140'000})
+        QTest::addRow("nested %d deep", depth) << nested(depth) << tooDeep << 1 << -1;
 }
 
 void TestQuote::replyThatIsNotXml()
@@ -290,13 +316,45 @@ void TestQuote::replyThatIsNotXml()
     QCOMPARE(box.title, AppShell::appTitle());
     QCOMPARE(box.icon, BoxIcon::None);
     const QRegularExpression layout(QRegularExpression::anchoredPattern(
-            "Error reading XML API\r\nerror:(.+)\r\nLine:(\\d+)\r\nposition:(\\d+)"));
+            "Error reading XML API\r\nerror:(.+)\r\n\r\nLine:(\\d+)\r\nposition:(\\d+)"));
     const QRegularExpressionMatch match = layout.match(box.text);
     QVERIFY2(match.hasMatch(), qPrintable(box.text));
     QVERIFY2(match.captured(1).contains(reason), qPrintable(match.captured(1)));
     QCOMPARE(match.captured(2).toInt(), line);
     if (column >= 0)
         QCOMPARE(match.captured(3).toInt(), column);
+}
+
+void TestQuote::replyEncoding_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray quote = "<QuoteData><StockChange>\xa3"
+                             "1</StockChange></QuoteData>";
+    const QByteArray utf8 = QString::fromLatin1(quote).toUtf8();
+    const QByteArray latinDeclaration = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+    QTest::newRow("declared latin-1") << QByteArray() << latinDeclaration + quote;
+    QTest::newRow("sent as latin-1") << QByteArray("text/xml; charset=\"iso-8859-1\"") << quote;
+    QTest::newRow("charset over declaration")
+            << QByteArray("text/xml;charset=UTF-8") << latinDeclaration + utf8;
+    QTest::newRow("neither: UTF-8") << QByteArray("text/xml") << utf8;
+    QTest::newRow("unknown charset: UTF-8") << QByteArray("text/xml; charset=x-none") << utf8;
+    QStringEncoder toUtf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    QTest::newRow("UTF-16 with a byte order mark")
+            << QByteArray("text/xml; charset=iso-8859-1")
+            << QByteArray(toUtf16(QString::fromLatin1(latinDeclaration + quote)));
+}
+
+void TestQuote::replyEncoding()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, reply);
+    mEnv->fetcher.reply = reply;
+    mEnv->fetcher.type = contentType;
+
+    QCOMPARE(displayQuote("MSFT"), QString::fromUtf8("MSFT\r\nStock Change: \u00a31\r\n"));
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
 
 void TestQuote::requestUrl_data()
@@ -478,6 +536,8 @@ void TestQuote::servedReplies_data()
     QTest::newRow("redirect followed") << "redirect" << TypicalText << false;
     QTest::newRow("empty body") << "empty"
                                 << "" << false;
+    QTest::newRow("charset of the reply")
+            << "latin-1 charset" << QString::fromUtf8("MSFT\r\nStock Change: \u00a31\r\n") << false;
 }
 
 void TestQuote::servedReplies()

@@ -52,9 +52,11 @@ class FakeFetcher : public Quote::Fetcher
 {
 public:
     QByteArray get(const QString &url) override;
+    QByteArray contentType() const override { return type; }
 
     QStringList urls;
     QByteArray reply;
+    QByteArray type; // the reply's Content-Type
     bool fail = false; // throws "Could not connect to server"
 };
 
