@@ -30,6 +30,7 @@ if [ -x build/tallow-quoted ]; then
         build/tallow-quoted --listen "$address" 2>>build/tallow-quoted.log &
         service_pid=$!
         echo "Started the bundled quote service on $address (log: build/tallow-quoted.log)"
+        echo "tallow-quoted: sample mode: the prices served are simulated, not real quotes"
         ;;
     esac
   fi

@@ -18,6 +18,17 @@
 
 #include <optional>
 
+// The icons are compiled into this static library; naming their resource
+// file here makes the linker keep it in the program.
+static void loadIconResources()
+{
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(loaded);
+}
+
 namespace {
 
 std::optional<QString> gAppTitle;
@@ -96,6 +107,7 @@ QCursor loadCursorFile(const QString &path)
 
 QIcon applicationIcon()
 {
+    loadIconResources();
     QIcon icon;
     for (const int size : {32, 48, 128, 256})
         icon.addFile(QStringLiteral(":/icons/app-%1.png").arg(size), QSize(size, size));
@@ -104,6 +116,7 @@ QIcon applicationIcon()
 
 QIcon designIcon()
 {
+    loadIconResources();
     return QIcon(QStringLiteral(":/icons/design-32.png"));
 }
 

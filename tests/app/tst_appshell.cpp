@@ -31,6 +31,7 @@ private slots:
     void brokenCursorFileIsRefused();
     void skinColoursPlainControlsOnly();
     void colourConversions();
+    void iconsAreBuiltIn();
     void seamOverridesNestAndStrayWindowsFail();
     void commandLine_data();
     void commandLine();
@@ -187,6 +188,15 @@ void TestAppShell::colourConversions()
     QCOMPARE(Colors::toQColor(Colors::ButtonFace), QApplication::palette().color(QPalette::Button));
     QCOMPARE(Colors::toQColor(Colors::ButtonText),
              QApplication::palette().color(QPalette::ButtonText));
+}
+
+void TestAppShell::iconsAreBuiltIn()
+{
+    // The icons live in the application layer's library; the program must
+    // carry them although no code names the resource file.
+    for (const int size : {32, 48, 128, 256})
+        QCOMPARE(AppShell::applicationIcon().pixmap(size).size(), QSize(size, size));
+    QCOMPARE(AppShell::designIcon().pixmap(32).size(), QSize(32, 32));
 }
 
 void TestAppShell::seamOverridesNestAndStrayWindowsFail()

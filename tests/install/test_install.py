@@ -6,6 +6,7 @@ Debian package and runs lintian on it."""
 import argparse
 import gzip
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -70,6 +71,17 @@ def main():
             with gzip.open(os.path.join(dest, f"usr/share/man/man1/{page}.1.gz"), "rt") as text:
                 check(text.read().startswith(".TH " + page.upper() + " 1"),
                       f"the manual page of {page} is a compressed page of section 1")
+
+        # Every option a command's help names is described in its manual page.
+        for page in ("tallow-marquee", "tallow-quoted"):
+            command = os.path.join(dest, "usr/bin", page)
+            result = run([command, "--help"], cwd="/", timeout=60)
+            with gzip.open(os.path.join(dest, f"usr/share/man/man1/{page}.1.gz"), "rt") as text:
+                manual = text.read().replace("\\-", "-")
+            options = sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", result.stdout)))
+            missing = [option for option in options if option not in manual]
+            check(result.returncode == 0 and options and not missing,
+                  f"the manual page of {page} describes each option of its help {missing}")
 
         desktop = [os.path.join(dest, "usr/share/applications", APP_ID + ".desktop"),
                    os.path.join(dest, "usr/share/tallow-marquee/tallow-marquee-kiosk.desktop")]

@@ -2,17 +2,21 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QXmlStreamReader>
 #include <QtTest>
 
 #include <curl/curl.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -76,19 +80,29 @@ QMap<QString, QString> quoteFields(const QByteArray &xml)
     return reader.hasError() ? QMap<QString, QString>() : fields;
 }
 
-// Sends `request` on a fresh connection, closes the sending side and returns all
-// that comes back until the service closes (receiving is capped at 30 s).
-QByteArray exchangeRaw(quint16 port, const QByteArray &request)
+int connectTo(quint16 port)
 {
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// Sends `request` on a fresh connection, closes the sending side and returns all
+// that comes back until the service closes (receiving is capped at 30 s).
+QByteArray exchangeRaw(quint16 port, const QByteArray &request)
+{
+    const int sock = connectTo(port);
     const timeval timeout{30, 0};
     ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     QByteArray response;
-    if (::connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+    if (sock >= 0) {
         ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
         ::shutdown(sock, SHUT_WR);
         char buffer[4096];
@@ -99,12 +113,123 @@ QByteArray exchangeRaw(quint16 port, const QByteArray &request)
     return response;
 }
 
+const QByteArray kKey = "made-up-key-77";
+
+QByteArray http(int status, const QByteArray &body, const QByteArray &headers = {})
+{
+    return "HTTP/1.1 " + QByteArray::number(status)
+            + " X\r\nContent-Length: " + QByteArray::number(body.size())
+            + "\r\nConnection: close\r\n" + headers + "\r\n" + body;
+}
+
+// A market-data provider on 127.0.0.1, answering each request as set for the
+// symbol it names (or for "*"): with a canned reply, a reset, silence until it
+// is destroyed, or a reply held back until release().
+class StandIn
+{
+public:
+    enum Action { Answer, Reset, Hang, Hold };
+
+    StandIn()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::listen(m_listener, 128);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        url = "http://127.0.0.1:" + QString::number(ntohs(addr.sin_port));
+        m_acceptor = std::thread([this] {
+            for (pollfd pfd{m_listener, POLLIN, 0}; !m_stop; pfd.revents = 0) {
+                if (::poll(&pfd, 1, 50) <= 0)
+                    continue;
+                const int sock = ::accept(m_listener, nullptr, nullptr);
+                std::lock_guard lock(m_mutex);
+                m_handlers.emplace_back([this, sock] { handle(sock); });
+            }
+        });
+    }
+    ~StandIn()
+    {
+        m_stop = true;
+        m_acceptor.join();
+        for (auto &handler : m_handlers)
+            handler.join();
+        ::close(m_listener);
+    }
+    void set(const QByteArray &symbol, Action action, const QByteArray &response = {})
+    {
+        std::lock_guard lock(m_mutex);
+        m_behaviour[symbol] = {action, response};
+    }
+    QByteArrayList targets()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_targets;
+    }
+    int requestsFor(const QByteArray &symbol)
+    {
+        const QByteArrayList all = targets();
+        return int(std::count_if(all.begin(), all.end(), [&](const QByteArray &target) {
+            return target.contains("symbol=" + symbol + "&");
+        }));
+    }
+    void release() { m_released = true; }
+
+    QString url;
+
+private:
+    void handle(int sock)
+    {
+        const timeval timeout{5, 0};
+        ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        QByteArray request;
+        char buffer[4096];
+        for (ssize_t n; !request.contains("\r\n\r\n") && request.size() < 16384
+             && (n = ::recv(sock, buffer, sizeof buffer, 0)) > 0;)
+            request.append(buffer, n);
+        const QByteArray target = request.mid(4, request.indexOf(" HTTP/") - 4);
+        const QByteArray symbol = QUrlQuery(QUrl::fromEncoded("http://x" + target))
+                                          .queryItemValue("symbol", QUrl::FullyEncoded)
+                                          .toLatin1();
+        std::pair<Action, QByteArray> behaviour;
+        {
+            std::lock_guard lock(m_mutex);
+            m_targets << target;
+            behaviour = m_behaviour.value(symbol, m_behaviour.value("*"));
+        }
+        const auto [action, response] = behaviour;
+        while ((action == Hang || action == Hold) && !m_stop && !(action == Hold && m_released))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (action == Reset) {
+            const linger abortive{1, 0};
+            ::setsockopt(sock, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        } else if (action != Hang) {
+            ::send(sock, response.constData(), size_t(response.size()), MSG_NOSIGNAL);
+        }
+        ::close(sock);
+    }
+
+    int m_listener = -1;
+    std::atomic<bool> m_stop{false}, m_released{false};
+    std::thread m_acceptor;
+    std::vector<std::thread> m_handlers;
+    std::mutex m_mutex;
+    QMap<QByteArray, std::pair<Action, QByteArray>> m_behaviour;
+    QByteArrayList m_targets;
+};
+
 // tallow-quoted as a child process with its standard error in a file.
 class Service
 {
 public:
-    explicit Service(const QStringList &arguments)
+    explicit Service(const QStringList &arguments,
+                     const QProcessEnvironment &environment
+                     = QProcessEnvironment::systemEnvironment())
     {
+        m_process.setProcessEnvironment(environment);
         m_process.setStandardErrorFile(m_dir.filePath("stderr.log"));
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.start(TALLOW_QUOTED, QStringList{"--listen", "127.0.0.1:0"} + arguments);
@@ -331,6 +456,266 @@ private slots:
             QCOMPARE(service.stop(signal), 0);
             QVERIFY(service.log().contains(QLatin1String(" GET " + kPath)));
         }
+    }
+
+    void refusesBadStarts_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // "@" stands for a temporary folder
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // on standard output for 0, else standard error
+
+        const QStringList finnhub{"--source", "finnhub", "--api-key-file"};
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--max-stale SECONDS";
+        QTest::newRow("version") << QStringList{"--version"} << 0
+                                 << "tallow-quoted " TALLOW_VERSION "\n";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << "Usage:";
+        QTest::newRow("option twice") << QStringList{"--cache", "1", "--cache", "2"} << 2
+                                      << "option given twice: --cache";
+        QTest::newRow("key file missing")
+                << finnhub + QStringList{"@/missing"} << 2 << "cannot read the API key file";
+        QTest::newRow("key file empty")
+                << finnhub + QStringList{"@/empty"} << 2 << "is missing or empty";
+        QTest::newRow("key file unreadable")
+                << finnhub + QStringList{"@"} << 2 << "not a regular file";
+        QTest::newRow("no key") << QStringList{"--source", "twelvedata"} << 2
+                                << "TALLOW_QUOTED_API_KEY";
+        QTest::newRow("data for a provider")
+                << finnhub + QStringList{"@/key", "--data", "@/key"} << 2 << "sample mode only";
+        QTest::newRow("data is a device")
+                << QStringList{"--data", "/dev/zero"} << 1 << "not a regular file";
+        QTest::newRow("data is a FIFO")
+                << QStringList{"--data", "@/fifo"} << 1 << "not a regular file";
+    }
+    void refusesBadStarts()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QFile empty(dir.filePath("empty")), key(dir.filePath("key"));
+        QVERIFY(empty.open(QIODevice::WriteOnly) && key.open(QIODevice::WriteOnly));
+        QVERIFY(key.write(kKey) > 0);
+        key.close();
+        QCOMPARE(::mkfifo(qPrintable(dir.filePath("fifo")), 0600), 0);
+        arguments.replaceInStrings("@", dir.path());
+
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("TALLOW_QUOTED_API_KEY");
+        process.setProcessEnvironment(environment);
+        process.start(TALLOW_QUOTED, QStringList{"--listen", "127.0.0.1:0"} + arguments);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+        const QString output
+                = exitCode == 0 ? process.readAllStandardOutput() : process.readAllStandardError();
+        QVERIFY2(output.contains(message), qPrintable(output));
+    }
+
+    void servesProviderQuotes_data()
+    {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<bool>("keyInEnvironment");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("target");
+
+        QTest::newRow("finnhub")
+                << "finnhub" << true
+                << QByteArray(R"({"c":189.5,"d":-1.25,"dp":-0.6553,"pc":190.75,"t":1765209600})")
+                << "/v1/quote?symbol=BRK.B&token=" + kKey;
+        QTest::newRow("alphavantage")
+                << "alphavantage" << false
+                << QByteArray(R"({"Global Quote": {"05. price": "189.5000", "09. change":)"
+                              R"( "-1.2500", "10. change percent": "-0.6553%"}})")
+                << "/v1/query?function=GLOBAL_QUOTE&symbol=BRK.B&apikey=" + kKey;
+        QTest::newRow("twelvedata")
+                << "twelvedata" << false
+                << QByteArray(R"({"close":"189.5","change":"-1.25","percent_change":"-0.6553"})")
+                << "/v1/quote?symbol=BRK.B&apikey=" + kKey;
+    }
+    void servesProviderQuotes()
+    {
+        QFETCH(QString, provider);
+        QFETCH(bool, keyInEnvironment);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, target);
+        StandIn standIn;
+        standIn.set("*", StandIn::Answer, http(200, reply));
+        QTemporaryDir dir;
+        QFile keyFile(dir.filePath("key"));
+        QVERIFY(keyFile.open(QIODevice::WriteOnly) && keyFile.write(" " + kKey + " \nmore\n") > 0);
+        keyFile.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QStringList arguments{"--source", provider, "--source-url", standIn.url + "/v1/"};
+        if (keyInEnvironment)
+            environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+        else
+            arguments << "--api-key-file" << keyFile.fileName();
+        Service service(arguments, environment);
+        QVERIFY2(service.port, qPrintable(service.log()));
+
+        const Reply answer = fetch(service.port, quoteTarget("brk.b"));
+        QCOMPARE(answer.status, 200L);
+        const auto fields = quoteFields(answer.body);
+        QCOMPARE(fields.value("StockSymbol"), QString("brk.b"));
+        QCOMPARE(fields.value("LastTradeAmount"), QString("189.50"));
+        QCOMPARE(fields.value("StockChange"), QString("-1.25"));
+        QCOMPARE(fields.value("ChangePercent"), QString("-0.66%"));
+        QCOMPARE(standIn.targets(), QByteArrayList{target});
+        QVERIFY(service.log().contains("serving delayed quotes from " + provider));
+        QVERIFY(!service.log().contains(kKey));
+    }
+
+    // After a good quote of MSFT, the provider fails: the quote stands in, a
+    // symbol with nothing cached gets 503, and one line names the failure.
+    void survivesProviderFaults_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("reset") << int(StandIn::Reset) << QByteArray() << "reset";
+        QTest::newRow("never answers") << int(StandIn::Hang) << QByteArray() << "timed out";
+        QTest::newRow("over 1 MiB")
+                << int(StandIn::Answer)
+                << http(200, "{\"c\":1,\"pad\":\"" + QByteArray(1 << 20, 'x') + "\"}") << "1 MiB";
+        QTest::newRow("HTML") << int(StandIn::Answer) << http(200, "<html>busy</html>")
+                              << "not JSON";
+        QTest::newRow("empty") << int(StandIn::Answer) << http(200, "") << "empty reply";
+        QTest::newRow("malformed") << int(StandIn::Answer) << http(200, R"({"c":)") << "not JSON";
+        QTest::newRow("bad key echoed")
+                << int(StandIn::Answer) << http(401, "{\"error\":\"wrong key " + kKey + "\"}")
+                << "HTTP 401: wrong key [key]";
+        QTest::newRow("rate limit")
+                << int(StandIn::Answer) << http(429, "", "Retry-After: 120\r\n") << "rate limited";
+    }
+    void survivesProviderFaults()
+    {
+        QFETCH(int, action);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, reason);
+        StandIn standIn;
+        standIn.set("*", StandIn::Answer, http(200, R"({"c":189.5,"pc":190})"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+        Service service({"--source", "finnhub", "--source-url", standIn.url, "--cache", "0"},
+                        environment);
+        QVERIFY2(service.port, qPrintable(service.log()));
+        QCOMPARE(
+                quoteFields(fetch(service.port, quoteTarget("MSFT")).body).value("LastTradeAmount"),
+                QString("189.50"));
+
+        standIn.set("*", StandIn::Action(action), reply);
+        const Reply stale = fetch(service.port, quoteTarget("MSFT"));
+        QCOMPARE(stale.status, 200L);
+        QCOMPARE(quoteFields(stale.body).value("LastTradeAmount"), QString("189.50"));
+        const Reply none = fetch(service.port, quoteTarget("IBM"));
+        QCOMPARE(none.status, 503L);
+        QVERIFY(none.contentType.startsWith("text/plain"));
+        QVERIFY(!none.body.contains(kKey));
+
+        const QStringList failures
+                = service.log().split('\n').filter("provider finnhub, symbol MSFT: ");
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.front().contains(reason), qPrintable(failures.front()));
+        QVERIFY(!service.log().contains(kKey));
+        QCOMPARE(service.stop(SIGTERM), 0);
+    }
+
+    // Many requests for a symbol that is not cached yet share one provider
+    // request, and cached symbols are answered while it is outstanding.
+    void sharesOneProviderRequest()
+    {
+        StandIn standIn;
+        standIn.set("*", StandIn::Answer, http(200, R"({"c":10.5,"pc":10})"));
+        standIn.set("SLOW", StandIn::Hold, http(200, R"({"c":20.5,"pc":20})"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+        Service service({"--source", "finnhub", "--source-url", standIn.url}, environment);
+        QVERIFY2(service.port, qPrintable(service.log()));
+        QCOMPARE(fetch(service.port, quoteTarget("FAST")).status, 200L);
+
+        std::atomic<int> answered{0};
+        std::vector<std::thread> clients;
+        for (int c = 0; c < 100; ++c)
+            clients.emplace_back([&answered, port = service.port] {
+                const Reply reply = fetch(port, quoteTarget("SLOW"));
+                answered += quoteFields(reply.body).value("LastTradeAmount") == "20.50";
+            });
+        QTRY_COMPARE(standIn.requestsFor("SLOW"), 1);
+        QCOMPARE(fetch(service.port, quoteTarget("FAST")).status, 200L);
+        QCOMPARE(answered.load(), 0); // the provider has not answered SLOW yet
+        standIn.release();
+        for (auto &client : clients)
+            client.join();
+        QCOMPARE(answered.load(), 100);
+        QCOMPARE(standIn.requestsFor("SLOW"), 1);
+        QCOMPARE(standIn.requestsFor("FAST"), 1);
+    }
+
+    // Clients that send their request a byte at a time hold no worker the
+    // others need, and are cut off once their request is overdue.
+    void slowClientsDoNotStarveOthers_data()
+    {
+        QTest::addColumn<int>("slowClients");
+        QTest::newRow("16") << 16;
+        QTest::newRow("64") << 64;
+    }
+    void slowClientsDoNotStarveOthers()
+    {
+        QFETCH(int, slowClients);
+        const quint16 port = m_service->port;
+        std::vector<int> slow;
+        for (int i = 0; i < slowClients; ++i) {
+            slow.push_back(connectTo(port));
+            QVERIFY(slow.back() >= 0 && ::send(slow.back(), "G", 1, MSG_NOSIGNAL) == 1);
+        }
+        const auto stillOpen = [](int sock) {
+            char byte;
+            const ssize_t n = ::recv(sock, &byte, 1, MSG_DONTWAIT);
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        };
+        QTest::qWait(200); // let the service take up every slow connection
+        QCOMPARE(fetch(port, quoteTarget("MSFT")).status, 200L);
+        // Answered before any slow connection gave up its worker.
+        QCOMPARE(int(std::count_if(slow.begin(), slow.end(), stillOpen)), slowClients);
+
+        // A byte every 100 ms keeps every read alive; the whole request is still overdue.
+        for (int round = 0; round < 300 && std::any_of(slow.begin(), slow.end(), stillOpen);
+             ++round) {
+            for (int sock : slow)
+                ::send(sock, "E", 1, MSG_NOSIGNAL);
+            QThread::msleep(100);
+        }
+        QCOMPARE(int(std::count_if(slow.begin(), slow.end(), stillOpen)), 0);
+        for (int sock : slow)
+            ::close(sock);
+    }
+
+    void refusesDataFileSwappedForDevice_data()
+    {
+        QTest::addColumn<QString>("swap");
+        QTest::newRow("link to /dev/zero") << "link";
+        QTest::newRow("FIFO") << "fifo";
+    }
+    void refusesDataFileSwappedForDevice()
+    {
+        QFETCH(QString, swap);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("quotes.csv"), next = dir.filePath("next");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write("symbol,previous_close,last\nOWN,10,12.34\n") > 0);
+        file.close();
+        Service service({"--data", path});
+        QVERIFY2(service.port, qPrintable(service.log()));
+        QVERIFY(swap == "link" ? ::symlink("/dev/zero", qPrintable(next)) == 0
+                               : ::mkfifo(qPrintable(next), 0600) == 0);
+        QCOMPARE(::rename(qPrintable(next), qPrintable(path)), 0);
+        const Reply reply = fetch(service.port, quoteTarget("OWN"));
+        QCOMPARE(quoteFields(reply.body).value("LastTradeAmount"), QString("12.34"));
+        QVERIFY(service.log().contains("not a regular file"));
+        QCOMPARE(service.stop(SIGTERM), 0);
     }
 };
 

@@ -1,8 +1,12 @@
 // tallow-quoted: a small local delayed-quote service for tallow-marquee.
 // It answers the GetQuote request of the quote protocol from a CSV table whose
-// prices take a deterministic ten-minute random walk.
+// prices take a deterministic ten-minute random walk (sample mode), or with
+// delayed quotes fetched from a market-data provider through a cache.
 
+#include "gateway.h"
 #include "quotebook.h"
+
+#include <curl/curl.h>
 
 #include <httplib.h>
 
@@ -15,19 +19,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <regex>
-#include <sstream>
+#include <set>
 #include <thread>
 
 #ifndef QUOTE_SERVICE_TOKEN
 #define QUOTE_SERVICE_TOKEN "tlwmqe"
+#endif
+#ifndef TALLOW_VERSION
+#define TALLOW_VERSION "unknown"
 #endif
 
 namespace quoted {
@@ -39,22 +46,49 @@ namespace {
 using namespace quoted;
 
 constexpr const char *kQuotePath = "/delayedstockquote/delayedstockquote.asmx/GetQuote";
-constexpr std::uintmax_t kMaxDataFileSize = 16 << 20;
+constexpr std::size_t kMaxDataFileSize = 16 << 20;
+constexpr std::size_t kMaxKeyFileSize = 4096;
 constexpr size_t kMaxRequestBytes = 16 << 10; // request line, headers and body together
-constexpr int kWorkers = 16;
+// One connection holds a worker while it is read, so there are enough workers
+// for many slow or idle clients, and each request must arrive whole within
+// kRequestDeadline however slowly its bytes trickle in.
+constexpr int kWorkers = 128;
+constexpr auto kRequestDeadline = std::chrono::seconds(4);
+constexpr long kProviderTimeoutMs = 10000;
+constexpr const char *kKeyVariable = "TALLOW_QUOTED_API_KEY";
+constexpr const char *kSampleNotice
+        = "tallow-quoted: sample mode: the prices served are simulated, not real quotes";
 
 const char *const kUsage
-        = "Usage: tallow-quoted [--listen ADDR:PORT] [--token TOKEN] [--data FILE]\n"
+        = "Usage: tallow-quoted [OPTION]...\n"
           "\n"
-          "Serves delayed stock quotes for tallow-marquee over HTTP.\n"
+          "Serves delayed stock quotes for tallow-marquee over HTTP: simulated prices\n"
+          "(sample mode), or real delayed quotes fetched from a market-data provider.\n"
           "\n"
-          "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8780);\n"
-          "                      port 0 picks a free port\n"
-          "  --token TOKEN       LicenseKey that requests must carry (default " QUOTE_SERVICE_TOKEN
-          ")\n"
-          "  --data FILE         serve FILE (CSV: symbol,previous_close[,last]) instead of\n"
-          "                      the built-in table; changes are picked up while running\n"
-          "  --help              show this help\n";
+          "  --listen ADDR:PORT    address to listen on (default 127.0.0.1:8780; IPv6 as\n"
+          "                        [::1]:8780); port 0 picks a free port\n"
+          "  --token TOKEN         LicenseKey that requests must carry "
+          "(default " QUOTE_SERVICE_TOKEN ")\n"
+          "  --source NAME         where quotes come from: sample (the default: simulated\n"
+          "                        prices), finnhub, alphavantage or twelvedata\n"
+          "  --data FILE           sample mode: serve FILE (CSV: symbol,previous_close[,last])\n"
+          "                        instead of the built-in table; changes are picked up\n"
+          "                        while running\n"
+          "  --api-key-file FILE   provider mode: the provider's API key is the first line\n"
+          "                        of FILE; without this option it is taken from the\n"
+          "                        environment variable TALLOW_QUOTED_API_KEY\n"
+          "  --source-url URL      provider mode: the provider's base URL (default: its\n"
+          "                        public HTTPS address)\n"
+          "  --cache SECONDS       provider mode: ask the provider at most once per symbol\n"
+          "                        in this many seconds (default 60)\n"
+          "  --max-stale SECONDS   provider mode: when the provider fails, serve a quote up\n"
+          "                        to this old (default 900), else answer 503\n"
+          "  -h, --help            show this help and exit\n"
+          "  --version             show the version and exit\n"
+          "\n"
+          "Exit status: 0 when stopped by SIGINT or SIGTERM, 1 when the address cannot be\n"
+          "bound or the data file is unusable at start, 2 for bad arguments or a missing\n"
+          "API key.\n";
 
 // Writes one line to standard error, prefixed with the UTC time. A single fwrite
 // keeps lines from concurrent requests whole.
@@ -130,19 +164,17 @@ public:
             return m_table;
         m_seen = sig;
 
-        std::ifstream in(m_path, std::ios::binary);
-        std::ostringstream text;
-        if (std::uintmax_t(st.st_size) <= kMaxDataFileSize)
-            text << in.rdbuf();
+        // What stat saw is only a hint: the file may have been swapped since.
+        std::string text;
+        const std::string failure = readRegularFile(m_path, kMaxDataFileSize, text);
         std::vector<std::string> problems;
-        auto table = in && std::uintmax_t(st.st_size) <= kMaxDataFileSize
-                ? parseTable(text.str(), problems)
-                : std::nullopt;
+        auto table = failure.empty() ? parseTable(text, problems) : std::nullopt;
         for (const auto &problem : problems)
             logLine("data file " + m_path + ": " + problem);
         if (!table) {
-            logLine("data file " + m_path
-                    + " is unreadable or malformed; keeping the last good data");
+            logLine("data file " + m_path + " is unusable"
+                    + (failure.empty() ? std::string() : " (" + failure + ")")
+                    + "; keeping the last good data");
             return m_table;
         }
         logLine("loaded " + std::to_string(table->bySymbol.size()) + " symbols from " + m_path);
@@ -202,11 +234,22 @@ class BoundedStream : public httplib::Stream
 public:
     BoundedStream(int sock, int timeoutMs) : m_sock(sock), m_timeoutMs(timeoutMs) { }
 
-    void startRequest() { m_budget = kMaxRequestBytes; }
+    void startRequest()
+    {
+        m_budget = kMaxRequestBytes;
+        m_deadline = std::chrono::steady_clock::now() + kRequestDeadline;
+    }
     bool exhausted() const { return m_budget == 0; }
     bool waitForRequest(int timeoutMs) const { return buffered() || waitFor(POLLIN, timeoutMs); }
 
-    bool is_readable() const override { return buffered() || waitFor(POLLIN, m_timeoutMs); }
+    bool is_readable() const override
+    {
+        if (buffered())
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                m_deadline - std::chrono::steady_clock::now());
+        return left.count() > 0 && waitFor(POLLIN, std::min<int>(m_timeoutMs, int(left.count())));
+    }
     bool is_writable() const override { return waitFor(POLLOUT, m_timeoutMs); }
     ssize_t read(char *ptr, size_t size) override
     {
@@ -265,11 +308,19 @@ private:
     int m_sock, m_timeoutMs;
     char m_buffer[4096];
     size_t m_begin = 0, m_end = 0, m_budget = kMaxRequestBytes;
+    std::chrono::steady_clock::time_point m_deadline;
 };
 
 // httplib's server with its connection loop replaced by one over BoundedStream.
 class Server : public httplib::Server
 {
+public:
+    // httplib listens with a backlog of 5: a burst of connections arriving while
+    // the accepting thread waits for a core would see SYNs dropped and retried
+    // seconds later. Linux takes a new backlog from a second listen().
+    void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+
+private:
     bool process_and_close_socket(socket_t sock) override
     {
         BoundedStream stream(sock, int(read_timeout_sec_ * 1000));
@@ -311,6 +362,9 @@ struct Options
     int port = 8780;
     std::string token = QUOTE_SERVICE_TOKEN;
     std::string dataFile;
+    std::optional<Provider> provider; // none: sample mode
+    std::string keyFile, sourceUrl;
+    std::chrono::seconds cache{60}, maxStale{900};
 };
 
 // Parses "ADDR:PORT" or "[IPv6]:PORT".
@@ -336,40 +390,113 @@ bool parseListen(std::string_view value, Options &options)
     return true;
 }
 
+int usageError(const std::string &message)
+{
+    std::fprintf(stderr, "tallow-quoted: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+bool parseSeconds(const std::string &value, std::chrono::seconds &out)
+{
+    long long seconds = -1;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (ec != std::errc() || end != value.data() + value.size() || seconds < 0
+        || seconds > 365 * 86400)
+        return false;
+    out = std::chrono::seconds(seconds);
+    return true;
+}
+
 // Returns the exit code to stop with, or -1 to go on.
 int parseArguments(int argc, char **argv, Options &options)
 {
+    static const std::set<std::string_view> withValue
+            = {"--listen",     "--token", "--data",      "--source",
+               "--source-url", "--cache", "--max-stale", "--api-key-file"};
+    std::set<std::string_view> seen;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if ((arg != "--listen" && arg != "--token" && arg != "--data") || i + 1 == argc) {
-            std::fprintf(stderr, "tallow-quoted: unknown option or missing value: %s\n%s", argv[i],
-                         kUsage);
-            return 2;
+        if (arg == "--version") {
+            std::fputs("tallow-quoted " TALLOW_VERSION "\n", stdout);
+            return 0;
         }
+        if (!withValue.count(arg) || i + 1 == argc)
+            return usageError("unknown option or missing value: " + std::string(arg));
+        if (!seen.insert(arg).second)
+            return usageError("option given twice: " + std::string(arg));
         const std::string value = argv[++i];
-        if (arg == "--listen" && !parseListen(value, options)) {
-            std::fprintf(stderr, "tallow-quoted: --listen wants ADDR:PORT, got %s\n", argv[i]);
-            return 2;
-        }
+        if (arg == "--listen" && !parseListen(value, options))
+            return usageError("--listen wants ADDR:PORT, got " + value);
         if (arg == "--token") {
-            if (value.empty() || !isPrintableUtf8(value)) {
-                std::fputs("tallow-quoted: --token wants non-empty printable text\n", stderr);
-                return 2;
-            }
+            if (value.empty() || !isPrintableUtf8(value))
+                return usageError("--token wants non-empty printable text");
             options.token = value;
         }
         if (arg == "--data")
             options.dataFile = value;
+        if (arg == "--source" && value != "sample" && !(options.provider = providerNamed(value)))
+            return usageError("--source wants sample, finnhub, alphavantage or twelvedata, got "
+                              + value);
+        if (arg == "--api-key-file")
+            options.keyFile = value;
+        if (arg == "--source-url") {
+            if ((value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)
+                || !isPrintableUtf8(value) || value.find(' ') != std::string::npos)
+                return usageError("--source-url wants an http:// or https:// URL");
+            options.sourceUrl = value;
+        }
+        if (arg == "--cache" && !parseSeconds(value, options.cache))
+            return usageError("--cache wants a number of seconds, got " + value);
+        if (arg == "--max-stale" && !parseSeconds(value, options.maxStale))
+            return usageError("--max-stale wants a number of seconds, got " + value);
     }
+    if (options.provider && seen.count("--data"))
+        return usageError("--data serves sample mode only; a provider source cannot take it");
+    for (const char *providerOption : {"--api-key-file", "--source-url", "--cache", "--max-stale"})
+        if (!options.provider && seen.count(providerOption))
+            return usageError(std::string(providerOption) + " needs a provider --source");
     return -1;
 }
 
+// The provider's key: the first line of the key file, trimmed, or the
+// environment variable. Returns an empty key after printing why there is none.
+std::string loadApiKey(const Options &options)
+{
+    std::string text;
+    if (!options.keyFile.empty()) {
+        const std::string failure = readRegularFile(options.keyFile, kMaxKeyFileSize, text);
+        if (!failure.empty()) {
+            std::fprintf(stderr, "tallow-quoted: cannot read the API key file %s: %s\n",
+                         options.keyFile.c_str(), failure.c_str());
+            return {};
+        }
+        text = text.substr(0, text.find('\n'));
+    } else if (const char *variable = std::getenv(kKeyVariable)) {
+        text = variable;
+    }
+    const auto first = text.find_first_not_of(" \t\r");
+    const auto last = text.find_last_not_of(" \t\r");
+    const std::string key
+            = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    const std::string where = options.keyFile.empty()
+            ? std::string("the environment variable ") + kKeyVariable
+            : "the API key file " + options.keyFile;
+    if (key.empty())
+        std::fprintf(stderr,
+                     "tallow-quoted: --source %s needs an API key: %s is missing or empty "
+                     "(give --api-key-file FILE or set %s)\n",
+                     providerName(*options.provider), where.c_str(), kKeyVariable);
+    else if (!isPrintableUtf8(key))
+        std::fprintf(stderr, "tallow-quoted: %s holds control characters\n", where.c_str());
+    return isPrintableUtf8(key) ? key : std::string();
+}
+
 void serveQuote(const httplib::Request &req, httplib::Response &res, const Options &options,
-                QuoteSource &source)
+                QuoteSource &source, Gateway *gateway)
 {
     if (!req.has_param("LicenseKey") || req.get_param_value("LicenseKey") != options.token)
         return plain(res, 403, "403 Forbidden: missing or wrong LicenseKey");
@@ -377,13 +504,19 @@ void serveQuote(const httplib::Request &req, httplib::Response &res, const Optio
     if (symbol.empty() || !isPrintableUtf8(symbol))
         return plain(res, 400, "400 Bad Request: StockSymbol is missing or not printable UTF-8");
 
+    res.set_header("Cache-Control", "no-store");
+    if (gateway) {
+        const Gateway::Answer answer = gateway->quote(symbol);
+        if (answer.status != 200)
+            return plain(res, answer.status, answer.body);
+        return res.set_content(answer.body, "text/xml; charset=utf-8");
+    }
     const auto table = source.current();
     const Listing *listing = table->find(symbol);
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const std::int64_t slot
             = std::chrono::duration_cast<std::chrono::seconds>(now).count() / kSlotSeconds;
     const Quote quote = listing ? quoteAt(*listing, slot) : Quote{};
-    res.set_header("Cache-Control", "no-store");
     res.set_content(quoteXml(symbol, listing ? &quote : nullptr), "text/xml; charset=utf-8");
 }
 
@@ -395,10 +528,31 @@ int main(int argc, char **argv)
     if (const int code = parseArguments(argc, argv, options); code >= 0)
         return code;
 
+    curl_global_init(CURL_GLOBAL_DEFAULT); // before any thread starts
     QuoteSource source(options.dataFile);
-    if (!source.load()) {
-        std::fprintf(stderr, "tallow-quoted: no usable quote table %s\n", options.dataFile.c_str());
-        return 1;
+    std::unique_ptr<Gateway> gateway;
+    if (options.provider) {
+        Gateway::Settings settings{*options.provider,
+                                   options.sourceUrl.empty() ? defaultProviderUrl(*options.provider)
+                                                             : options.sourceUrl,
+                                   loadApiKey(options), options.cache, options.maxStale};
+        if (settings.key.empty())
+            return 2;
+        logLine(std::string("tallow-quoted: serving delayed quotes from ")
+                + providerName(*options.provider) + " at " + redact(settings.baseUrl, settings.key)
+                + " (cache " + std::to_string(settings.cache.count()) + " s, stale quotes up to "
+                + std::to_string(settings.maxStale.count()) + " s)");
+        gateway = std::make_unique<Gateway>(
+                std::move(settings),
+                [](const std::string &url) { return fetchOverHttp(url, kProviderTimeoutMs); },
+                [] { return std::chrono::steady_clock::now(); }, logLine);
+    } else {
+        if (!source.load()) {
+            std::fprintf(stderr, "tallow-quoted: no usable quote table %s\n",
+                         options.dataFile.c_str());
+            return 1;
+        }
+        logLine(kSampleNotice);
     }
 
     // SIGINT and SIGTERM are taken by a thread of their own (blocked everywhere
@@ -422,7 +576,7 @@ int main(int argc, char **argv)
     // httplib routes by regular expression: escape the dot of ".asmx".
     const std::string route = std::regex_replace(kQuotePath, std::regex("\\."), "\\.");
     server.Get(route, [&](const httplib::Request &req, httplib::Response &res) {
-        serveQuote(req, res, options, source);
+        serveQuote(req, res, options, source, gateway.get());
     });
     const auto notAllowed = [](const httplib::Request &, httplib::Response &res) {
         res.set_header("Allow", "GET, HEAD");
@@ -474,6 +628,7 @@ int main(int argc, char **argv)
                      options.port);
         return 1;
     }
+    server.widenBacklog();
     const bool v6 = options.host.find(':') != std::string::npos;
     std::fprintf(stderr, "listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
                  v6 ? "]" : "", port);

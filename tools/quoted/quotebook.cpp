@@ -214,7 +214,8 @@ Quote quoteAt(const Listing &listing, std::int64_t slot)
     return q;
 }
 
-std::string quoteXml(std::string_view symbol, const Quote *quote)
+std::string quoteDataXml(std::string_view symbol,
+                         const std::vector<std::pair<std::string_view, std::string>> &fields)
 {
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<QuoteData>\n";
     const auto element = [&xml](std::string_view name, std::string_view value) {
@@ -222,31 +223,38 @@ std::string quoteXml(std::string_view symbol, const Quote *quote)
         xml.append("</").append(name).append(">\n");
     };
     element("StockSymbol", symbol);
-    if (quote) {
-        const Cents change = quote->last - quote->previousClose;
-        // Hundredths of a percent, rounded half away from zero.
-        const Cents basis = (std::abs(change) * 20000 + quote->previousClose)
-                / (2 * quote->previousClose) * (change < 0 ? -1 : 1);
-        const std::string percent = money(basis, false);
-        const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
-
-        const std::time_t when = std::time_t(quote->slot * kSlotSeconds);
-        std::tm tm{};
-        gmtime_r(&when, &tm);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
-
-        element("LastTradeAmount", money(quote->last, false));
-        element("LastTradeDateTime", stamp);
-        element("StockChange", money(change, true));
-        element("ChangePercent", percentSign + percent + "%");
-        element("OpenAmount", money(quote->open, false));
-        element("DayHigh", money(quote->high, false));
-        element("DayLow", money(quote->low, false));
-        element("PrevCls", money(quote->previousClose, false));
-        element("StockVolume", std::to_string(quote->volume));
-    }
+    for (const auto &[name, value] : fields)
+        element(name, value);
     return xml + "</QuoteData>\n";
+}
+
+std::string quoteXml(std::string_view symbol, const Quote *quote)
+{
+    if (!quote)
+        return quoteDataXml(symbol, {});
+    const Cents change = quote->last - quote->previousClose;
+    // Hundredths of a percent, rounded half away from zero.
+    const Cents basis = (std::abs(change) * 20000 + quote->previousClose)
+            / (2 * quote->previousClose) * (change < 0 ? -1 : 1);
+    const std::string percent = money(basis, false);
+    const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
+
+    const std::time_t when = std::time_t(quote->slot * kSlotSeconds);
+    std::tm tm{};
+    gmtime_r(&when, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+
+    return quoteDataXml(symbol,
+                        {{"LastTradeAmount", money(quote->last, false)},
+                         {"LastTradeDateTime", stamp},
+                         {"StockChange", money(change, true)},
+                         {"ChangePercent", percentSign + percent + "%"},
+                         {"OpenAmount", money(quote->open, false)},
+                         {"DayHigh", money(quote->high, false)},
+                         {"DayLow", money(quote->low, false)},
+                         {"PrevCls", money(quote->previousClose, false)},
+                         {"StockVolume", std::to_string(quote->volume)}});
 }
 
 bool isPrintableUtf8(std::string_view text)

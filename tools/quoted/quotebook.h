@@ -51,6 +51,10 @@ Quote quoteAt(const Listing &listing, std::int64_t slot);
 // The QuoteData document. `quote` is null for a symbol the table does not hold.
 std::string quoteXml(std::string_view symbol, const Quote *quote);
 
+// A QuoteData document of StockSymbol followed by `fields` (name, text) in order.
+std::string quoteDataXml(std::string_view symbol,
+                         const std::vector<std::pair<std::string_view, std::string>> &fields);
+
 // True for well-formed UTF-8 without control characters, i.e. text that can be
 // echoed into an XML document as it is.
 bool isPrintableUtf8(std::string_view text);
