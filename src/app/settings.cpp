@@ -152,11 +152,14 @@ int traits(char c)
 // Finds the next logical line from `pos` as QSettings splits the file: a
 // backslash escapes the next character (a line end too), a line end inside
 // quotes does not end the line, and a ';' outside quotes starts a comment.
+// `unterminated` tells whether the line would run on into anything added after
+// it: its quote is never closed, or the file ends in the backslash of an escape.
 bool readIniLine(const QByteArray &data, qsizetype &pos, qsizetype &lineStart,
-                 qsizetype &lineLength, qsizetype &equalsPos)
+                 qsizetype &lineLength, qsizetype &equalsPos, bool *unterminated = nullptr)
 {
     const qsizetype size = data.size();
     bool inQuotes = false;
+    bool danglingEscape = false;
     equalsPos = -1;
     lineStart = pos;
     while (lineStart < size && traits(data.at(lineStart)) == Space)
@@ -177,6 +180,7 @@ bool readIniLine(const QByteArray &data, qsizetype &pos, qsizetype &lineStart,
                 break;
             }
         } else if (ch == '\\') {
+            danglingEscape = i == size;
             if (i < size) {
                 const char escaped = data.at(i++);
                 if (i < size) {
@@ -184,6 +188,7 @@ bool readIniLine(const QByteArray &data, qsizetype &pos, qsizetype &lineStart,
                     if ((escaped == '\n' && next == '\r') || (escaped == '\r' && next == '\n'))
                         ++i;
                 }
+                danglingEscape = i == size && (escaped == '\n' || escaped == '\r');
             }
         } else if (ch == '"') {
             inQuotes = !inQuotes;
@@ -200,6 +205,8 @@ bool readIniLine(const QByteArray &data, qsizetype &pos, qsizetype &lineStart,
     }
     lineLength = i - lineStart;
     pos = i;
+    if (unterminated)
+        *unterminated = inQuotes || danglingEscape;
     return lineLength > 0;
 }
 
@@ -356,21 +363,29 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
     QList<Line> matches;
     bool exactSpelling = false;
     qsizetype generalEnd = -1; // end of the last line of the section, -1: no section
+    // An unterminated last line would take an entry added after it as part of
+    // its value.
+    qsizetype generalOpenLine = -1;
     bool inGeneral = true;
     qsizetype pos = data.startsWith("\xef\xbb\xbf") ? 3 : 0;
     const qsizetype bodyStart = pos;
     qsizetype lineStart = 0;
     qsizetype lineLength = 0;
     qsizetype equalsPos = -1;
-    while (readIniLine(data, pos, lineStart, lineLength, equalsPos)) {
+    bool unterminated = false;
+    qsizetype openEnd = -1; // start of the file's last line when it is unterminated
+    while (readIniLine(data, pos, lineStart, lineLength, equalsPos, &unterminated)) {
         const qsizetype lineEnd = lineStart + lineLength;
+        openEnd = unterminated ? lineStart : -1;
         if (data.at(lineStart) == '[') {
             const qsizetype close = data.indexOf(']', lineStart);
             if (close < 0 || close >= lineEnd)
                 throw Refused(Refused::Unreadable);
             const QByteArray section = data.mid(lineStart + 1, close - lineStart - 1).trimmed();
             inGeneral = section.compare("general", Qt::CaseInsensitive) == 0;
-            if (inGeneral)
+            // An unterminated header hides the rest of the file: the entry
+            // then goes into a [General] section of its own.
+            if (inGeneral && !unterminated)
                 generalEnd = lineEnd;
             continue;
         }
@@ -379,6 +394,7 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
         if (!inGeneral)
             continue;
         generalEnd = lineEnd;
+        generalOpenLine = unterminated ? lineStart : -1;
         const QString lineKey = unescapedKey(data.mid(lineStart, equalsPos - lineStart).trimmed());
         if (lineKey.compare(key, Qt::CaseInsensitive) == 0) {
             matches.append({lineStart, lineEnd, lineKey});
@@ -406,6 +422,8 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
                 end += 1;
             result.remove(matches[i].start, end - matches[i].start);
         }
+    } else if (generalOpenLine >= 0) {
+        result.insert(generalOpenLine, entry + lineBreak);
     } else if (generalEnd >= 0) {
         result.insert(generalEnd, lineBreak + entry);
     } else {
@@ -414,7 +432,10 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
             section += lineBreak;
         result.insert(bodyStart, section);
     }
-    if (!result.endsWith('\n'))
+    // A line break after an unterminated line would join its value.
+    const bool endsInOpenQuote
+            = openEnd >= 0 && (matches.isEmpty() || matches.last().start != openEnd);
+    if (!result.endsWith('\n') && !endsInOpenQuote)
         result += lineBreak;
     return result;
 }

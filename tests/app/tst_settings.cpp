@@ -150,6 +150,12 @@ void TestSettings::saveEditsOnlyItsLine_data()
     QTest::newRow("quoted value over two lines")
             << QByteArray("[General]\nText1=\"a\nb\"\nCombo1=1") << "Text1"
             << QByteArray("[General]\nText1=MSFT\nCombo1=1\n");
+    QTest::newRow("added before a quote left open")
+            << QByteArray("[General]\nCombo1=1\nCheck1=@x,\"\n\n") << "Text1"
+            << QByteArray("[General]\nCombo1=1\nText1=MSFT\nCheck1=@x,\"\n\n");
+    QTest::newRow("added before a backslash that ends the file")
+            << QByteArray("[General]\nCheck1=x\\") << "Text1"
+            << QByteArray("[General]\nText1=MSFT\nCheck1=x\\");
 }
 
 void TestSettings::saveEditsOnlyItsLine()

@@ -190,7 +190,11 @@ private slots:
                 better{200, R"({"c":11,"pc":10})", {}, {}},
                 reset{0, {}, {}, "Recv failure: Connection reset by peer"},
                 limited{429, {}, "300", {}},
-                echoing{401, R"({"error":"bad token=made-up-key-42"})", {}, {}};
+                // The key where a long text used to be cut short.
+                echoing{401,
+                        "{\"error\":\"" + std::string(150, '.') + " made-up-key-42 token=x\"}",
+                        {},
+                        {}};
         struct Step
         {
             int at; // seconds
@@ -230,7 +234,7 @@ private slots:
         QCOMPARE(urls.front(), "http://stand-in/quote?symbol=ACME&token=" + kKey);
         QVERIFY(logs.front().find("provider finnhub, symbol ACME: Recv failure") == 0);
         for (const auto &line : logs)
-            QVERIFY2(line.find(kKey) == std::string::npos, line.c_str());
+            QVERIFY2(line.find(kKey.substr(0, 7)) == std::string::npos, line.c_str());
     }
 
     void readsOnlyRegularFiles_data()

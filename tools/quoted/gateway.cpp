@@ -26,7 +26,7 @@ using Fields = QuoteFields;
 
 constexpr std::int64_t kDefaultPauseSeconds = 60;
 constexpr std::size_t kMaxEntries = 10000; // symbols remembered at once
-constexpr std::size_t kMaxReasonText = 160; // provider text quoted in a reason
+constexpr std::size_t kMaxReasonText = 200; // a reason in a log line or a reply
 
 std::string upperAscii(std::string_view s)
 {
@@ -42,13 +42,24 @@ bool containsNoCase(std::string_view text, std::string_view word)
     return upperAscii(text).find(upperAscii(word)) != std::string::npos;
 }
 
-// Provider text for a log line or a reply: one line, printable, short.
+// Provider text for a log line or a reply: one line, printable. It is cut
+// short only after the key has been redacted from it (shortened()), so that no
+// piece of a key the provider echoes survives at the cut.
 std::string quotedText(std::string_view text)
 {
     std::string out;
-    for (char c : text.substr(0, kMaxReasonText))
+    for (char c : text)
         out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
-    return text.size() > kMaxReasonText ? out + "..." : out;
+    return out;
+}
+
+std::string shortened(std::string text)
+{
+    if (text.size() > kMaxReasonText) {
+        text.resize(kMaxReasonText);
+        text += "...";
+    }
+    return text;
 }
 
 // A number from a JSON number or a numeric string ("-0.6553%" allowed).
@@ -535,7 +546,7 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
         entry.lastFailure.clear();
         return {200, quoteDataXml(symbol, entry.fields)};
     }
-    entry.lastFailure = redact(outcome.reason, m_settings.key);
+    entry.lastFailure = shortened(redact(outcome.reason, m_settings.key));
     if (outcome.kind == Outcome::RateLimited) {
         m_pausedUntil = std::max(m_pausedUntil, now + std::chrono::seconds(outcome.pauseSeconds));
         entry.lastFailure = "rate limited: " + entry.lastFailure;
