@@ -6,17 +6,18 @@
 #   bench/measure-display.sh [measure.sh options...]     (e.g. -n 3 -w 60)
 #
 # Builds the program (Release) into build-bench/ and the floor into
-# /tmp/floor-build, starts the bundled quote service once for all runs, and
-# hands the rest to the shared measure.sh.
+# $FLOOR_BUILD (default /tmp/floor-build), starts the bundled quote service
+# once for all runs, and hands the rest to the shared measure.sh.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 shared=${SHARED_BENCH:-$root/../shared/bench}
+floor=${FLOOR_BUILD:-/tmp/floor-build}
 
 cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DTALLOW_TESTS=OFF >/dev/null
 cmake --build "$root/build-bench" -j"$(nproc)" >/dev/null
-cmake -S "$shared/floor" -B /tmp/floor-build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build /tmp/floor-build >/dev/null
+cmake -S "$shared/floor" -B "$floor" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$floor" -t floor >/dev/null
 
 "$root/build-bench/tallow-quoted" --listen 127.0.0.1:0 2>"${TMPDIR:-/tmp}/quoted-bench.log" &
 service=$!
@@ -28,6 +29,6 @@ for _ in $(seq 1 100); do
 done
 
 "$shared/measure.sh" -m 1000x700 -b floor-clock "$@" \
-  -c floor-clock=/tmp/floor-build/floor \
-  -c floor-full="/tmp/floor-build/floor --full" \
+  -c floor-clock="$floor/floor" \
+  -c floor-full="$floor/floor --full" \
   -c tallow="$here/open-display.sh $root/build-bench 127.0.0.1:$port"

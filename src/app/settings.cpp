@@ -493,8 +493,27 @@ void writeAll(QSaveFile &file, const QByteArray &data)
     }
 }
 
+// True when the file already holds `value` for `key` exactly as a save would
+// write it, and a write would be allowed. Start-up writes back every value it
+// has just read; such a save then needs neither the lock nor a synced rewrite.
+// The file is only ever replaced whole, so an unlocked read sees one version.
+bool alreadyHolds(const QString &path, const QString &key, const QString &value)
+{
+    const QFileInfo info(path);
+    if (!info.isWritable() || !QFileInfo(info.path()).isWritable())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = file.readAll();
+    return file.error() == QFileDevice::NoError && isText(data)
+            && withValue(data, key, value) == data;
+}
+
 void writeStoreFile(const QString &path, const QString &key, const QString &value)
 {
+    if (alreadyHolds(path, key, value))
+        return;
     const QFileInfo info(path);
     if (!QDir().mkpath(info.path()))
         throw Refused(Refused::Unwritable);

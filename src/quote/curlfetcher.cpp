@@ -3,9 +3,11 @@
 #include "app/runtimeerror.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace Quote {
 
@@ -33,12 +35,79 @@ size_t receive(char *data, size_t size, size_t count, void *userData)
     return bytes;
 }
 
-template<typename Value>
-void setOption(CURL *handle, CURLoption option, Value value)
+// libcurl is loaded at the first fetch, not at start-up: with it come some
+// two dozen libraries (GnuTLS, Kerberos, LDAP, libssh2 with OpenSSL's
+// libcrypto...) whose loading and relocation would slow down every start of
+// the options window, which never fetches. Once loaded it stays loaded.
+struct CurlLibrary
 {
-    const CURLcode code = curl_easy_setopt(handle, option, value);
+    decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_easy_init) easyInit = nullptr;
+    decltype(&curl_easy_setopt) easySetopt = nullptr;
+    decltype(&curl_easy_perform) easyPerform = nullptr;
+    decltype(&curl_easy_cleanup) easyCleanup = nullptr;
+    decltype(&curl_easy_strerror) easyStrerror = nullptr;
+    decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
+};
+
+template<typename Function>
+void resolve(void *library, const char *name, Function &function)
+{
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    if (!function)
+        throw RuntimeError(QStringLiteral("%1 lacks %2").arg(TALLOW_CURL_LIBRARY, name));
+}
+
+// libcurl's global start-up runs libssh2's, which initialises OpenSSL's
+// libcrypto (about 1.6 MiB of memory touched) for SSH transfers that this
+// program never makes: it allows http and https only. libssh2 counts its
+// start-ups, so starting it first without crypto makes libcurl's own call a
+// no-op. A libcurl built without libssh2 has no such symbol to call.
+void startSsh2WithoutCrypto(void *library)
+{
+    constexpr int NoCrypto = 0x0001; // LIBSSH2_INIT_NO_CRYPTO
+    using Ssh2Init = int (*)(int);
+    if (const auto init = reinterpret_cast<Ssh2Init>(dlsym(library, "libssh2_init")))
+        init(NoCrypto);
+}
+
+CurlLibrary loadCurl()
+{
+    void *library = dlopen(TALLOW_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        throw RuntimeError(QString::fromLocal8Bit(dlerror()));
+    CurlLibrary curl;
+    resolve(library, "curl_global_init", curl.globalInit);
+    resolve(library, "curl_easy_init", curl.easyInit);
+    resolve(library, "curl_easy_setopt", curl.easySetopt);
+    resolve(library, "curl_easy_perform", curl.easyPerform);
+    resolve(library, "curl_easy_cleanup", curl.easyCleanup);
+    resolve(library, "curl_easy_strerror", curl.easyStrerror);
+    resolve(library, "curl_easy_getinfo", curl.easyGetinfo);
+    startSsh2WithoutCrypto(library);
+    const CURLcode code = curl.globalInit(CURL_GLOBAL_DEFAULT);
     if (code != CURLE_OK)
-        throw RuntimeError(QString::fromUtf8(curl_easy_strerror(code)));
+        throw RuntimeError(QString::fromUtf8(curl.easyStrerror(code)));
+    return curl;
+}
+
+// Loads libcurl once; a load that failed is tried again at the next fetch.
+const CurlLibrary &curlLibrary()
+{
+    static std::mutex mutex;
+    static std::optional<CurlLibrary> loaded;
+    const std::lock_guard lock(mutex);
+    if (!loaded)
+        loaded = loadCurl();
+    return *loaded;
+}
+
+template<typename Value>
+void setOption(const CurlLibrary &curl, CURL *handle, CURLoption option, Value value)
+{
+    const CURLcode code = curl.easySetopt(handle, option, value);
+    if (code != CURLE_OK)
+        throw RuntimeError(QString::fromUtf8(curl.easyStrerror(code)));
 }
 
 QString tooLargeText(qsizetype limit)
@@ -57,50 +126,48 @@ CurlFetcher::CurlFetcher(std::chrono::milliseconds timeLimit, qsizetype bodyLimi
 
 QByteArray CurlFetcher::get(const QString &url)
 {
-    static std::once_flag initialized;
-    std::call_once(initialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
+    const CurlLibrary &lib = curlLibrary();
     mContentType.clear();
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
-                                                                     &curl_easy_cleanup);
+    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(lib.easyInit(),
+                                                                     lib.easyCleanup);
     if (!handle)
-        throw RuntimeError(QString::fromUtf8(curl_easy_strerror(CURLE_FAILED_INIT)));
+        throw RuntimeError(QString::fromUtf8(lib.easyStrerror(CURLE_FAILED_INIT)));
 
     const QByteArray address = url.toUtf8();
     Transfer transfer;
     transfer.limit = mBodyLimit;
     char errors[CURL_ERROR_SIZE] = {};
     CURL *curl = handle.get();
-    setOption(curl, CURLOPT_ERRORBUFFER, errors);
-    setOption(curl, CURLOPT_URL, address.constData());
-    setOption(curl, CURLOPT_HTTPGET, 1L);
-    setOption(curl, CURLOPT_NOSIGNAL, 1L);
-    setOption(curl, CURLOPT_TIMEOUT_MS, long(mTimeLimit.count()));
+    setOption(lib, curl, CURLOPT_ERRORBUFFER, errors);
+    setOption(lib, curl, CURLOPT_URL, address.constData());
+    setOption(lib, curl, CURLOPT_HTTPGET, 1L);
+    setOption(lib, curl, CURLOPT_NOSIGNAL, 1L);
+    setOption(lib, curl, CURLOPT_TIMEOUT_MS, long(mTimeLimit.count()));
     // The program reads no environment variables, so no proxy from http_proxy.
-    setOption(curl, CURLOPT_PROXY, "");
-    setOption(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    setOption(curl, CURLOPT_MAXREDIRS, 3L);
+    setOption(lib, curl, CURLOPT_PROXY, "");
+    setOption(lib, curl, CURLOPT_FOLLOWLOCATION, 1L);
+    setOption(lib, curl, CURLOPT_MAXREDIRS, 3L);
 #if LIBCURL_VERSION_NUM >= 0x075500
-    setOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    setOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    setOption(lib, curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    setOption(lib, curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
-    setOption(curl, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-    setOption(curl, CURLOPT_REDIR_PROTOCOLS, long(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    setOption(lib, curl, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    setOption(lib, curl, CURLOPT_REDIR_PROTOCOLS, long(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
     // Refuses an announced oversize body before it arrives.
-    setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(mBodyLimit));
-    setOption(curl, CURLOPT_WRITEFUNCTION, &receive);
-    setOption(curl, CURLOPT_WRITEDATA, &transfer);
+    setOption(lib, curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(mBodyLimit));
+    setOption(lib, curl, CURLOPT_WRITEFUNCTION, &receive);
+    setOption(lib, curl, CURLOPT_WRITEDATA, &transfer);
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = lib.easyPerform(curl);
     if (transfer.overflowed || code == CURLE_FILESIZE_EXCEEDED)
         throw RuntimeError(tooLargeText(mBodyLimit));
     if (code != CURLE_OK) {
         throw RuntimeError(errors[0] != '\0' ? QString::fromUtf8(errors)
-                                             : QString::fromUtf8(curl_easy_strerror(code)));
+                                             : QString::fromUtf8(lib.easyStrerror(code)));
     }
     const char *contentType = nullptr;
-    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
+    if (lib.easyGetinfo(curl, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
         mContentType = contentType;
     return transfer.body;
 }

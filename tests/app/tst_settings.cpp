@@ -142,6 +142,11 @@ void TestSettings::saveEditsOnlyItsLine_data()
     QTest::newRow("stored spelling kept, duplicates go")
             << QByteArray("[General]\nfontstrikethru=1\nFONTSTRIKETHRU=2\n") << "FontStrikeThru"
             << QByteArray("[General]\nFONTSTRIKETHRU=MSFT\n");
+    QTest::newRow("value already stored") << QByteArray("[General]\nText1=MSFT\n") << "Text1"
+                                          << QByteArray("[General]\nText1=MSFT\n");
+    QTest::newRow("value stored, other spellings still go")
+            << QByteArray("[General]\nText1=MSFT\ntext1=IBM\n") << "Text1"
+            << QByteArray("[General]\nText1=MSFT\n");
     QTest::newRow("quoted value over two lines")
             << QByteArray("[General]\nText1=\"a\nb\"\nCombo1=1") << "Text1"
             << QByteArray("[General]\nText1=MSFT\nCombo1=1\n");
