@@ -139,6 +139,10 @@ private slots:
                                               << QByteArray() << failed << "no price" << 0;
         QTest::newRow("absurd number") << F << 200 << QByteArray(R"({"c":1e300})") << QByteArray()
                                        << failed << "no price" << 0;
+        QTest::newRow("percent too large to show")
+                << F << 200 << QByteArray(R"({"c":0.23,"d":173366222123,"pc":0.5})") << QByteArray()
+                << quote << "LastTradeAmount=0.2300 StockChange=+173366222123.0000 PrevCls=0.5000"
+                << 0;
     }
     void readsProviderReplies()
     {

@@ -27,6 +27,9 @@ using Fields = QuoteFields;
 constexpr std::int64_t kDefaultPauseSeconds = 60;
 constexpr std::size_t kMaxEntries = 10000; // symbols remembered at once
 constexpr std::size_t kMaxReasonText = 200; // a reason in a log line or a reply
+// Prices and volumes beyond this are garbage, and would overflow the integer
+// formatting of decimal().
+constexpr double kMaxFigure = 1e12;
 
 std::string upperAscii(std::string_view s)
 {
@@ -83,8 +86,7 @@ std::optional<double> number(const json &object, const char *name)
     } else {
         return std::nullopt;
     }
-    // Prices and volumes beyond this are garbage, and would overflow the integer formatting.
-    if (!std::isfinite(value) || std::abs(value) > 1e12)
+    if (!std::isfinite(value) || std::abs(value) > kMaxFigure)
         return std::nullopt;
     return value;
 }
@@ -141,8 +143,12 @@ Fields format(const Figures &f)
     if (!change && f.previousClose)
         change = f.last - *f.previousClose;
     std::optional<double> percent = f.percent;
-    if (!percent && change && f.previousClose && *f.previousClose != 0)
-        percent = *change / *f.previousClose * 100;
+    if (!percent && change && f.previousClose && *f.previousClose != 0) {
+        // A tiny previous close makes the quotient garbage past any figure.
+        const double computed = *change / *f.previousClose * 100;
+        if (std::abs(computed) <= kMaxFigure)
+            percent = computed;
+    }
 
     Fields fields{{"LastTradeAmount", decimal(f.last, places, false)}};
     if (!f.dateTime.empty())
