@@ -1,6 +1,7 @@
 // The service's data file: the CSV table, the price walk of every listing it
 // yields and the QuoteData reply written for it, which must stay well-formed
 // XML that names the symbol as the request spelled it.
+#include "fuzzcheck.h"
 #include "quotebook.h"
 
 #include <QString>
@@ -11,19 +12,6 @@
 #include <string_view>
 
 namespace {
-
-[[noreturn]] void fail(const char *property, std::string_view detail)
-{
-    std::fprintf(stderr, "==fuzz== property broken: %s\n==fuzz== %.*s\n", property,
-                 int(detail.size()), detail.data());
-    std::abort();
-}
-
-#define CHECK(condition, detail)                                                                   \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            fail(#condition, detail);                                                              \
-    } while (false)
 
 // The text of StockSymbol, or nothing when the document is not well-formed
 // QuoteData.

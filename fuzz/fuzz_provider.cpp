@@ -3,6 +3,7 @@
 // error and rate-limit shapes, and the redaction of the key. Built once per
 // provider (TALLOW_FUZZ_PROVIDER names it). The input is the HTTP status and
 // optional Retry-After value on the first line, then the body.
+#include "fuzzcheck.h"
 #include "gateway.h"
 
 #include <QRegularExpression>
@@ -18,18 +19,6 @@ using namespace quoted;
 
 // A made-up key.
 const std::string Key = "k3yS3CR3Tq9Zw";
-
-[[noreturn]] void fail(const char *property, const std::string &detail)
-{
-    std::fprintf(stderr, "==fuzz== property broken: %s\n==fuzz== %s\n", property, detail.c_str());
-    std::abort();
-}
-
-#define CHECK(condition, detail)                                                                   \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            fail(#condition, detail);                                                              \
-    } while (false)
 
 std::size_t occurrences(const std::string &text, const std::string &piece)
 {

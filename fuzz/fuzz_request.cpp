@@ -2,6 +2,7 @@
 // the query decoded by httplib, then the service's routing, its checks of the
 // token and symbol, the reply and the request log. The bytes of one request
 // are served from memory by the service's own routes (sample mode).
+#include "fuzzcheck.h"
 #include "quotebook.h"
 #include "service.h"
 
@@ -20,18 +21,6 @@ extern const std::string_view kBuiltInQuotes;
 namespace {
 
 using namespace quoted;
-
-[[noreturn]] void fail(const char *property, const std::string &detail)
-{
-    std::fprintf(stderr, "==fuzz== property broken: %s\n==fuzz== %s\n", property, detail.c_str());
-    std::abort();
-}
-
-#define CHECK(condition, detail)                                                                   \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            fail(#condition, detail);                                                              \
-    } while (false)
 
 // One connection's bytes: the request comes from memory, the reply goes to memory.
 class MemoryStream final : public httplib::Stream
