@@ -580,9 +580,10 @@ void save(const QString &key, const QString &value)
 #ifdef Q_OS_WIN
     saveThroughQSettings(key, value);
 #else
-    const QString path = location();
+    const auto store = openStore();
+    const QString path = store->fileName();
     // A file QSettings cannot parse is never touched.
-    if (openStore()->status() == QSettings::FormatError)
+    if (store->status() == QSettings::FormatError)
         throw unreadableFile(key, path);
     try {
         writeStoreFile(path, key, value);

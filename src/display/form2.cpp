@@ -187,7 +187,7 @@ Form2::Form2(QWidget *parent) : Form(parent)
                            static_cast<QWidget *>(lblData)})
         child->setFocusPolicy(Qt::NoFocus);
 
-    armTimer1();
+    armTimer1(msecsNow());
 }
 
 Form2::~Form2() = default;
@@ -452,9 +452,8 @@ void Form2::Timer1_Timer()
     trap(160, yield);
 }
 
-void Form2::armTimer1()
+void Form2::armTimer1(qint64 now)
 {
-    const qint64 now = msecsNow();
     const int intoSecond = int((now % Timer1Interval + Timer1Interval) % Timer1Interval);
     Timer1->start(Timer1Interval - intoSecond + Timer1Margin);
 }
@@ -464,10 +463,11 @@ void Form2::Timer1_Expired()
     if (Forms::ending())
         return;
     const qint64 now = msecsNow();
-    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
+    const qint64 second
+            = (now - (now % Timer1Interval + Timer1Interval) % Timer1Interval) / Timer1Interval;
     // Armed first, so that a tick that stops the timer (unload, the end of
     // the program) leaves it stopped.
-    armTimer1();
+    armTimer1(now);
     // Early for its second (a clock set back, a timer ahead of the wall
     // clock), or while a tick is still running: only the re-alignment.
     if (second == mLastTickSecond || mInTick)

@@ -70,7 +70,7 @@ private:
     // the next full second of the wall clock, so the clock line changes with
     // the true second. An expiry within the second already shown is a
     // re-alignment, not a tick.
-    void armTimer1();
+    void armTimer1(qint64 now);
     void Timer1_Expired();
 
     PictureBox *Picture1 = nullptr;
