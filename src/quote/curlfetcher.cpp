@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 
 namespace Quote {
 
@@ -35,72 +34,95 @@ size_t receive(char *data, size_t size, size_t count, void *userData)
     return bytes;
 }
 
-// libcurl is loaded at the first fetch, not at start-up: with it come some
+// libcurl is loaded for each fetch and unloaded after it. With it come some
 // two dozen libraries (GnuTLS, Kerberos, LDAP, libssh2 with OpenSSL's
-// libcrypto...) whose loading and relocation would slow down every start of
-// the options window, which never fetches. Once loaded it stays loaded.
-struct CurlLibrary
+// libcrypto...): about 4 MiB of memory that a display fetching once every
+// ten minutes would otherwise hold all the time, and loading and relocation
+// work that would slow down every start of the options window, which never
+// fetches. Loading them again costs a few milliseconds per fetch.
+class CurlLibrary
 {
+public:
+    CurlLibrary()
+    {
+        mHandle = dlopen(TALLOW_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!mHandle)
+            throw RuntimeError(QString::fromLocal8Bit(dlerror()));
+        try {
+            resolve("curl_global_init", globalInit);
+            resolve("curl_global_cleanup", globalCleanup);
+            resolve("curl_easy_init", easyInit);
+            resolve("curl_easy_setopt", easySetopt);
+            resolve("curl_easy_perform", easyPerform);
+            resolve("curl_easy_cleanup", easyCleanup);
+            resolve("curl_easy_strerror", easyStrerror);
+            resolve("curl_easy_getinfo", easyGetinfo);
+            startSsh2WithoutCrypto();
+            const CURLcode code = globalInit(CURL_GLOBAL_DEFAULT);
+            if (code != CURLE_OK)
+                throw RuntimeError(QString::fromUtf8(easyStrerror(code)));
+        } catch (...) {
+            unload();
+            throw;
+        }
+        mStarted = true;
+    }
+
+    ~CurlLibrary()
+    {
+        if (mStarted)
+            globalCleanup();
+        unload();
+    }
+
+    CurlLibrary(const CurlLibrary &) = delete;
+    CurlLibrary &operator=(const CurlLibrary &) = delete;
+
     decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_global_cleanup) globalCleanup = nullptr;
     decltype(&curl_easy_init) easyInit = nullptr;
     decltype(&curl_easy_setopt) easySetopt = nullptr;
     decltype(&curl_easy_perform) easyPerform = nullptr;
     decltype(&curl_easy_cleanup) easyCleanup = nullptr;
     decltype(&curl_easy_strerror) easyStrerror = nullptr;
     decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
+
+private:
+    template<typename Function>
+    void resolve(const char *name, Function &function)
+    {
+        function = reinterpret_cast<Function>(dlsym(mHandle, name));
+        if (!function)
+            throw RuntimeError(QStringLiteral("%1 lacks %2").arg(TALLOW_CURL_LIBRARY, name));
+    }
+
+    // libcurl's global start-up runs libssh2's, which initialises OpenSSL's
+    // libcrypto (about 1.6 MiB of memory touched) for SSH transfers that this
+    // program never makes: it allows http and https only. libssh2 counts its
+    // start-ups, so starting it first without crypto makes libcurl's own call
+    // a no-op. A libcurl built without libssh2 has no such symbol to call.
+    void startSsh2WithoutCrypto()
+    {
+        constexpr int NoCrypto = 0x0001; // LIBSSH2_INIT_NO_CRYPTO
+        using Ssh2Init = int (*)(int);
+        const auto init = reinterpret_cast<Ssh2Init>(dlsym(mHandle, "libssh2_init"));
+        mSsh2Exit = reinterpret_cast<void (*)()>(dlsym(mHandle, "libssh2_exit"));
+        if (init && mSsh2Exit && init(NoCrypto) == 0)
+            mSsh2Started = true;
+    }
+
+    void unload()
+    {
+        if (mSsh2Started)
+            mSsh2Exit();
+        dlclose(mHandle);
+    }
+
+    void *mHandle = nullptr;
+    void (*mSsh2Exit)() = nullptr;
+    bool mSsh2Started = false;
+    bool mStarted = false;
 };
-
-template<typename Function>
-void resolve(void *library, const char *name, Function &function)
-{
-    function = reinterpret_cast<Function>(dlsym(library, name));
-    if (!function)
-        throw RuntimeError(QStringLiteral("%1 lacks %2").arg(TALLOW_CURL_LIBRARY, name));
-}
-
-// libcurl's global start-up runs libssh2's, which initialises OpenSSL's
-// libcrypto (about 1.6 MiB of memory touched) for SSH transfers that this
-// program never makes: it allows http and https only. libssh2 counts its
-// start-ups, so starting it first without crypto makes libcurl's own call a
-// no-op. A libcurl built without libssh2 has no such symbol to call.
-void startSsh2WithoutCrypto(void *library)
-{
-    constexpr int NoCrypto = 0x0001; // LIBSSH2_INIT_NO_CRYPTO
-    using Ssh2Init = int (*)(int);
-    if (const auto init = reinterpret_cast<Ssh2Init>(dlsym(library, "libssh2_init")))
-        init(NoCrypto);
-}
-
-CurlLibrary loadCurl()
-{
-    void *library = dlopen(TALLOW_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!library)
-        throw RuntimeError(QString::fromLocal8Bit(dlerror()));
-    CurlLibrary curl;
-    resolve(library, "curl_global_init", curl.globalInit);
-    resolve(library, "curl_easy_init", curl.easyInit);
-    resolve(library, "curl_easy_setopt", curl.easySetopt);
-    resolve(library, "curl_easy_perform", curl.easyPerform);
-    resolve(library, "curl_easy_cleanup", curl.easyCleanup);
-    resolve(library, "curl_easy_strerror", curl.easyStrerror);
-    resolve(library, "curl_easy_getinfo", curl.easyGetinfo);
-    startSsh2WithoutCrypto(library);
-    const CURLcode code = curl.globalInit(CURL_GLOBAL_DEFAULT);
-    if (code != CURLE_OK)
-        throw RuntimeError(QString::fromUtf8(curl.easyStrerror(code)));
-    return curl;
-}
-
-// Loads libcurl once; a load that failed is tried again at the next fetch.
-const CurlLibrary &curlLibrary()
-{
-    static std::mutex mutex;
-    static std::optional<CurlLibrary> loaded;
-    const std::lock_guard lock(mutex);
-    if (!loaded)
-        loaded = loadCurl();
-    return *loaded;
-}
 
 template<typename Value>
 void setOption(const CurlLibrary &curl, CURL *handle, CURLoption option, Value value)
@@ -126,7 +148,11 @@ CurlFetcher::CurlFetcher(std::chrono::milliseconds timeLimit, qsizetype bodyLimi
 
 QByteArray CurlFetcher::get(const QString &url)
 {
-    const CurlLibrary &lib = curlLibrary();
+    // libcurl's global start-up and clean-up are not thread-safe: one fetch
+    // at a time loads, uses and unloads it.
+    static std::mutex mutex;
+    const std::lock_guard lock(mutex);
+    const CurlLibrary lib;
     mContentType.clear();
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(lib.easyInit(),
                                                                      lib.easyCleanup);

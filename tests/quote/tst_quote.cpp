@@ -629,6 +629,10 @@ void TestQuote::bodyLimit()
                  QStringLiteral(
                          "The quote service sent more than 64 bytes; the reply was refused."));
     }
+    // Between fetches libcurl and its libraries are not held in memory.
+    QFile maps("/proc/self/maps");
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("libcurl"));
 }
 
 QTEST_MAIN(TestQuote)
