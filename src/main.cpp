@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/fontwarmup.h"
 #include "app/forms.h"
 #include "app/singleinstance.h"
 #include "options/form1.h"
@@ -42,11 +43,13 @@ int main(int argc, char *argv[])
                    stderr);
         return 1;
     }
+    FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("example.halvex.TallowMarquee"));
     SingleInstance instance;
     if (!instance.start())
         return 0;
+    fonts.wait();
     Forms::registerWindows();
     Forms::form1()->show();
     if (options.kiosk)
