@@ -32,12 +32,12 @@ static QImage readImage(QIODevice *device, const char *format)
     return reader.read();
 }
 
-static QPixmap iconPixmap(const QString &name)
+static QImage iconImage(const QString &name)
 {
     QFile file(QStringLiteral(":/icons/") + name);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QPixmap::fromImage(readImage(&file, "png"));
+    return readImage(&file, "png");
 }
 
 static void loadIconResources()
@@ -136,16 +136,25 @@ QIcon applicationIcon()
     // which slowed the options window's first appearance by about 15 ms.
     // Title bars, task bars and switchers use 16 to 128 pixels; launchers and
     // docks take the large sizes from the installed icon theme.
+    // The options window sets it twice as it loads and the other windows once
+    // each: decode the PNGs once. Images, not pixmaps, are kept, because a
+    // pixmap must not outlive the application object.
+    static const QList<QImage> images = [] {
+        QList<QImage> decoded;
+        for (const int size : {32, 48, 128})
+            decoded.append(iconImage(QStringLiteral("app-%1.png").arg(size)));
+        return decoded;
+    }();
     QIcon icon;
-    for (const int size : {32, 48, 128})
-        icon.addPixmap(iconPixmap(QStringLiteral("app-%1.png").arg(size)));
+    for (const QImage &image : images)
+        icon.addPixmap(QPixmap::fromImage(image));
     return icon;
 }
 
 QIcon designIcon()
 {
     loadIconResources();
-    return QIcon(iconPixmap(QStringLiteral("design-32.png")));
+    return QIcon(QPixmap::fromImage(iconImage(QStringLiteral("design-32.png"))));
 }
 
 void SetButtonFaceColors(QWidget *window)
