@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QWidget>
 
 #ifdef Q_OS_UNIX
@@ -24,6 +25,7 @@ namespace {
 
 const QByteArray RaiseRequest = "raise\n";
 constexpr int ConnectMilliseconds = 1000;
+constexpr int AcceptRetryMilliseconds = 500;
 
 QString userName()
 {
@@ -162,6 +164,15 @@ void SingleInstance::acceptPending()
         if (connection < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // Out of descriptors or memory: the request stays queued and
+                // the notifier would fire again at once, a busy loop. Look
+                // again a little later instead (the later start has already
+                // gone on: it only waits for the connection, not the answer).
+                mNotifier->setEnabled(false);
+                QTimer::singleShot(AcceptRetryMilliseconds, mNotifier,
+                                   [notifier = mNotifier] { notifier->setEnabled(true); });
+            }
             break; // EAGAIN: the queue is empty
         }
         ::close(connection);

@@ -2,6 +2,7 @@
 #include "app/colors.h"
 #include "app/commandline.h"
 #include "app/runtimeerror.h"
+#include "app/singleinstance.h"
 #include "support/testsupport.h"
 
 #include <QCheckBox>
@@ -10,9 +11,18 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
+
+#ifdef Q_OS_UNIX
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 class TestAppShell : public QObject
 {
@@ -35,6 +45,7 @@ private slots:
     void seamOverridesNestAndStrayWindowsFail();
     void commandLine_data();
     void commandLine();
+    void requestWaitsOutDescriptorShortage();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -269,6 +280,62 @@ void TestAppShell::commandLine()
         QCOMPARE(options.kiosk, kiosk);
         QCOMPARE(options.boxCloseMilliseconds, boxClose);
     }
+}
+
+// A later start's request that arrives when the program has no descriptor
+// left stays queued: the listener pauses instead of spinning on the failed
+// accept, and answers once descriptors are back.
+void TestAppShell::requestWaitsOutDescriptorShortage()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir runtime;
+    const bool hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    SingleInstance instance;
+    const bool started = instance.start();
+    if (hadRuntime)
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    else
+        qunsetenv("XDG_RUNTIME_DIR");
+    QVERIFY(started);
+    auto *notifier = instance.findChild<QSocketNotifier *>();
+    QVERIFY(notifier);
+
+    const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(client >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QDir folder(runtime.path());
+    const QStringList sockets = folder.entryList(QDir::System);
+    QCOMPARE(sockets.size(), 1);
+    const QByteArray socketPath = QFile::encodeName(folder.filePath(sockets.first()));
+    std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+
+    // No descriptor left: the next one the process would get is over the limit.
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    QVERIFY(lowestFree >= 0);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(lowestFree);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool connected
+            = ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    const bool paused = QTest::qWaitFor([&] { return !notifier->isEnabled(); }, 2000);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    QVERIFY(connected);
+    QVERIFY2(paused, "the listener keeps polling a request it cannot accept");
+
+    // Descriptors are back: the request is accepted and the connection closed.
+    char byte = 0;
+    QTRY_COMPARE_WITH_TIMEOUT(::recv(client, &byte, 1, MSG_DONTWAIT), ssize_t(0), 3000);
+    QVERIFY(notifier->isEnabled());
+    ::close(client);
+#else
+    QSKIP("Unix sockets only");
+#endif
 }
 
 QTEST_MAIN(TestAppShell)
