@@ -11,9 +11,12 @@
 # BUILD_DIR (default build-bench) must hold a Release build made with
 # -DTALLOW_BENCH=ON; the floor is built into $FLOOR_BUILD (default
 # /tmp/floor-build). The program starts as a returning user's would: a store
-# that holds a symbol and an alignment. The floor prints its first paint
-# itself; for the other two, tools/firstpaint.c (preloaded) prints it at the
-# first flush of the window's backing store, which comes after the painting.
+# that holds a symbol and an alignment. All three start through env, none
+# through a shell wrapper of its own, with tools/firstpaint.c preloaded: it
+# stamps the phases of the start (startup-phases.py reads them from the output
+# folder) and prints the first paint at the first flush of the window's
+# backing store, after the painting; the floor prints its own, at the start of
+# its paint event, and measure.sh takes that one.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -35,6 +38,6 @@ printf '[General]\nText1=MSFT\nCombo1=1\nCheck1=0\nCheck4=0\n' \
   >"$config/Halvex/Vantorel Briskane Tallow Marquee Edition.conf"
 
 "$shared/measure.sh" -s 2 -w 2 -b floor-hello "$@" \
-  -c floor-hello="$floor/floor --hello" \
+  -c floor-hello="env LD_PRELOAD=$firstpaint $floor/floor --hello" \
   -c titled="env LD_PRELOAD=$firstpaint $build/titled_window" \
-  -c options="$here/open-options.sh $build $config $firstpaint"
+  -c options="env XDG_CONFIG_HOME=$config LD_PRELOAD=$firstpaint $build/tallow-marquee"
