@@ -20,8 +20,6 @@
 
 #include <optional>
 
-// The icons are compiled into this static library; naming their resource
-// file here makes the linker keep it in the program.
 // Reads an image with the handler for FORMAT alone. By default Qt asks every
 // image plugin in turn whether it reads the data, loading each of them (and
 // libjpeg) into the program on the way, even for PNG, which Qt reads itself.
@@ -40,6 +38,8 @@ static QImage iconImage(const QString &name)
     return readImage(&file, "png");
 }
 
+// The icons are compiled into this static library; naming their resource
+// file here makes the linker keep it in the program.
 static void loadIconResources()
 {
     static const bool loaded = [] {
@@ -132,13 +132,13 @@ QIcon applicationIcon()
 {
     loadIconResources();
     // The window manager gets every size as pixels in a window property and
-    // reads them when it maps the window: the 256-pixel one alone is 256 KiB,
-    // which slowed the options window's first appearance by about 15 ms.
-    // Title bars, task bars and switchers use 16 to 128 pixels; launchers and
-    // docks take the large sizes from the installed icon theme.
-    // The options window sets it twice as it loads and the other windows once
-    // each: decode the PNGs once. Images, not pixmaps, are kept, because a
-    // pixmap must not outlive the application object.
+    // reads them when it maps the window: the 256-pixel one alone would be
+    // 256 KiB. Title bars, task bars and switchers use 16 to 128 pixels;
+    // launchers and docks take the large sizes from the installed icon theme.
+    //
+    // The options window sets the icon twice as it loads and the other windows
+    // once each: the PNGs are decoded once. Images, not pixmaps, are kept,
+    // because a pixmap must not outlive the application object.
     static const QList<QImage> images = [] {
         QList<QImage> decoded;
         for (const int size : {32, 48, 128})
