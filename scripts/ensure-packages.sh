@@ -12,7 +12,7 @@ run_packages=(
 )
 test_packages=(
   xvfb x11-xkb-utils openbox xdotool wmctrl x11-utils x11-apps imagemagick dbus dbus-x11 python3
-  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 clang-format locales
+  libbenchmark-dev g++-mingw-w64-x86-64 clang-format clang-tidy locales
   desktop-file-utils appstream lintian
   clang libclang-rt-14-dev
 )
