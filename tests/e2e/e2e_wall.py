@@ -66,7 +66,7 @@ def text_rows(session, shot):
         capture_output=True, text=True, check=True).stdout.splitlines()[1:]
     bands, inside = 0, False
     for row in rows:
-        bright = "(0)" not in row.split(":", 1)[1].split("#")[0]
+        bright = not row.rstrip().endswith("gray(0)")
         if bright and not inside:
             bands += 1
         inside = bright
