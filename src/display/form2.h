@@ -8,6 +8,7 @@ class Form2;
 class MeasuringLabel;
 class PictureBox;
 class QLabel;
+class QScreen;
 class QTimer;
 
 namespace Forms {
@@ -45,8 +46,9 @@ public:
     void Timer1_Timer();
     void Timer2_Timer();
 
-    // Shows the window borderless and maximised over the available area.
-    void showDisplay();
+    // Shows the window borderless and full screen, over the desktop's panels,
+    // on the monitor `on` (when given) or the one it was on before.
+    void showDisplay(QScreen *on = nullptr);
 
     // The window's scale, in twips.
     double scaleWidth() const;
@@ -71,6 +73,7 @@ private:
     // the true second. An expiry within the second already shown is a
     // re-alignment, not a tick.
     void armTimer1(qint64 now);
+    void showOptionsWindow();
     void Timer1_Expired();
 
     PictureBox *Picture1 = nullptr;
