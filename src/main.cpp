@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
         return 0;
     fonts.wait();
     Forms::registerWindows();
-    Forms::form1()->setScreen(CommandLine::screenNamed(options.screen));
+    Forms::form1()->setStartScreen(CommandLine::screenNamed(options.screen));
     Forms::form1()->show();
     if (options.kiosk)
         Kiosk::start();

@@ -292,7 +292,7 @@ void Form2::showOptionsWindow()
 {
     Form &options = optionsWindow();
     if (!options.isVisible())
-        options.setScreen(screen());
+        options.setStartScreen(screen());
     options.show();
 }
 
