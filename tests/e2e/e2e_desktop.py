@@ -83,8 +83,14 @@ def scenario(session, args):
     options = session.find_window(TITLE, timeout=20)
     check(monitor_of(session, options) == other,
           f"Escape brings the options window back on {other[0]}")
-    session.close_window(TITLE)
-    wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
+
+    # The display, loaded and hidden, follows the options window back.
+    session.xdotool("windowmove", "--sync", options, str(first[1] + 100), str(first[2] + 100))
+    wait_until(lambda: monitor_of(session, options) == first, 10,
+               "the options window to move to " + first[0])
+    geometry = session.geometry(open_display(session))
+    check(geometry == first[1:], f"the display opens again on {first[0]} ({geometry})")
+    end_program(session)
 
     # --screen names the monitor of an unattended screen.
     session.start_program("--screen", other[0])
