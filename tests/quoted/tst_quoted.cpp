@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,13 +37,14 @@ size_t collect(char *data, size_t size, size_t count, void *body)
 }
 
 // One request through `curl` (a handle that may be reused, so connections are kept alive).
-Reply fetch(CURL *curl, quint16 port, const QByteArray &target, const char *method = nullptr)
+Reply fetch(CURL *curl, quint16 port, const QByteArray &target, const char *method = nullptr,
+            long timeoutSeconds = 30)
 {
     Reply reply;
     const QByteArray url = "http://127.0.0.1:" + QByteArray::number(port) + target;
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
@@ -364,6 +366,7 @@ private slots:
         QTest::newRow("blanks around")
                 << QByteArray("+%20aapl%09") << "aapl" << true << "Simulated prices";
         QTest::newRow("only blanks") << QByteArray("+%09") << QString() << false << QString();
+        QTest::newRow("33 bytes") << QByteArray(33, 'A') << QString() << false << QString();
     }
     void sendsNotices()
     {
@@ -421,6 +424,97 @@ private slots:
                                       + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QCOMPARE(smuggled.count("HTTP/1.1"), 1);
         QCOMPARE(fetch(port, quoteTarget("MSFT")).status, 200L);
+    }
+
+    // Requests that a proxy in front could read differently are refused and
+    // end the connection; ranges are not served.
+    void refusesAmbiguousRequests_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("status");
+
+        const QByteArray next = "GET " + quoteTarget("IBM") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        QTest::newRow("Content-Length twice")
+                << QByteArray("Content-Length: 0\r\nContent-Length: 60\r\n") << next
+                << QByteArray("400");
+        QTest::newRow("Content-Length with a sign")
+                << QByteArray("Content-Length: +5\r\n") << QByteArray("abcde") + next
+                << QByteArray("400");
+        QTest::newRow("Content-Length and Transfer-Encoding")
+                << QByteArray("Content-Length: 5\r\nTransfer-Encoding: chunked\r\n")
+                << "0\r\n\r\n" + next << QByteArray("400");
+        QTest::newRow("NUL in a header")
+                << QByteArray("X-Note: a\0b\r\n", 13) << next << QByteArray("400");
+        QByteArray ranges = "Range: bytes=0-0";
+        for (int i = 1; i < 1500; ++i)
+            ranges += "," + QByteArray::number(i) + "-" + QByteArray::number(i);
+        QTest::newRow("1,500 ranges") << ranges + "\r\nConnection: close\r\n"
+                                      << QByteArray() << QByteArray("200");
+    }
+    void refusesAmbiguousRequests()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, status);
+        const QByteArray response
+                = exchangeRaw(m_service->port,
+                              "GET " + quoteTarget("MSFT") + " HTTP/1.1\r\nHost: x\r\n" + headers
+                                      + "\r\n" + body);
+        QVERIFY2(response.startsWith("HTTP/1.1 " + status), response.left(200).constData());
+        QCOMPARE(response.count("HTTP/1.1 "), 1); // nothing smuggled was served
+        QVERIFY(!response.contains("Content-Range") && response.size() < 4096);
+    }
+
+    // Quotes may be kept by shared HTTP caches until the next price step.
+    void quoteRepliesMayBeCached()
+    {
+        const QByteArray response = exchangeRaw(
+                m_service->port,
+                "GET " + quoteTarget("MSFT") + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        const QRegularExpressionMatch maxAge
+                = QRegularExpression("\r\nCache-Control: public, max-age=(\\d+)\r\n")
+                          .match(QString::fromLatin1(response));
+        QVERIFY2(maxAge.hasMatch(), response.constData());
+        QVERIFY(maxAge.captured(1).toInt() > 0 && maxAge.captured(1).toInt() <= 600);
+        QVERIFY(response.contains("\r\nDate: "));
+        const QDateTime stamp = QDateTime::fromString(
+                quoteFields(response.mid(response.indexOf("<?xml"))).value("LastTradeDateTime"),
+                Qt::ISODate);
+        QVERIFY(response.contains(
+                "\r\nLast-Modified: "
+                + QLocale::c().toString(stamp, "ddd, dd MMM yyyy HH:mm:ss").toLatin1()
+                + " GMT\r\n"));
+        QVERIFY(exchangeRaw(m_service->port,
+                            "GET " + quoteTarget("MSFT", "wrong")
+                                    + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                        .contains("\r\nCache-Control: no-store\r\n"));
+    }
+
+    void refusesABusyAddress()
+    {
+        QProcess second;
+        second.start(TALLOW_QUOTED, {"--listen", "127.0.0.1:" + QString::number(m_service->port)});
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(second.readAllStandardError().contains("cannot listen on"));
+    }
+
+    // Symbols and provider text reach the log with every control and line
+    // separator escaped.
+    void escapesLogLines()
+    {
+        const QByteArray response
+                = exchangeRaw(m_service->port,
+                              "GET "
+                                      + quoteTarget("A\xC2\x85"
+                                                    "B\xE2\x80\xA8"
+                                                    "C")
+                                      + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QVERIFY2(response.startsWith("HTTP/1.1 200"), response.constData());
+        const QString log = m_service->log();
+        QVERIFY2(log.contains("A\\xc2\\x85B\\xe2\\x80\\xa8C"), qPrintable(log.right(300)));
+        QVERIFY(!log.contains(QChar(0x85)) && !log.contains(QChar(0x2028)));
     }
 
     void servesManyClientsAtOnce()
@@ -545,28 +639,28 @@ private slots:
     void servesProviderQuotes_data()
     {
         QTest::addColumn<QString>("provider");
-        QTest::addColumn<bool>("keyInEnvironment");
+        QTest::addColumn<int>("keyFileMode"); // 0: the key comes from the environment
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QByteArray>("target");
 
         QTest::newRow("finnhub")
-                << "finnhub" << true
+                << "finnhub" << 0
                 << QByteArray(R"({"c":189.5,"d":-1.25,"dp":-0.6553,"pc":190.75,"t":1765209600})")
                 << "/v1/quote?symbol=BRK.B&token=" + kKey;
-        QTest::newRow("alphavantage")
-                << "alphavantage" << false
+        QTest::newRow("alphavantage, key file readable by others")
+                << "alphavantage" << 0644
                 << QByteArray(R"({"Global Quote": {"05. price": "189.5000", "09. change":)"
                               R"( "-1.2500", "10. change percent": "-0.6553%"}})")
                 << "/v1/query?function=GLOBAL_QUOTE&symbol=BRK.B&apikey=" + kKey;
         QTest::newRow("twelvedata")
-                << "twelvedata" << false
+                << "twelvedata" << 0600
                 << QByteArray(R"({"close":"189.5","change":"-1.25","percent_change":"-0.6553"})")
                 << "/v1/quote?symbol=BRK.B&apikey=" + kKey;
     }
     void servesProviderQuotes()
     {
         QFETCH(QString, provider);
-        QFETCH(bool, keyInEnvironment);
+        QFETCH(int, keyFileMode);
         QFETCH(QByteArray, reply);
         QFETCH(QByteArray, target);
         StandIn standIn;
@@ -575,9 +669,10 @@ private slots:
         QFile keyFile(dir.filePath("key"));
         QVERIFY(keyFile.open(QIODevice::WriteOnly) && keyFile.write(" " + kKey + " \nmore\n") > 0);
         keyFile.close();
+        QCOMPARE(::chmod(qPrintable(keyFile.fileName()), mode_t(keyFileMode)), 0);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         QStringList arguments{"--source", provider, "--source-url", standIn.url + "/v1/"};
-        if (keyInEnvironment)
+        if (keyFileMode == 0)
             environment.insert("TALLOW_QUOTED_API_KEY", kKey);
         else
             arguments << "--api-key-file" << keyFile.fileName();
@@ -594,6 +689,8 @@ private slots:
         QCOMPARE(standIn.targets(), QByteArrayList{target});
         QVERIFY(service.log().contains("serving delayed quotes from " + provider));
         QVERIFY(!service.log().contains(kKey));
+        // The service starts either way, with a word about a key file others can read.
+        QCOMPARE(service.log().contains("warning: the API key file"), (keyFileMode & 077) != 0);
     }
 
     // After a good quote of MSFT, the provider fails: the quote stands in, a
@@ -616,6 +713,16 @@ private slots:
         QTest::newRow("bad key echoed")
                 << int(StandIn::Answer) << http(401, "{\"error\":\"wrong key " + kKey + "\"}")
                 << "HTTP 401: wrong key [key]";
+        QTest::newRow("key echoed in upper case")
+                << int(StandIn::Answer)
+                << http(401, "{\"error\":\"wrong key " + kKey.toUpper() + "\"}")
+                << "HTTP 401: wrong key [key]";
+        QTest::newRow("controls in the reason")
+                << int(StandIn::Answer) << http(401, R"({"error":"bad\u0085key\u2028\u0007"})")
+                << "bad\\xc2\\x85key\\xe2\\x80\\xa8\\x07";
+        QTest::newRow("nonsense figures")
+                << int(StandIn::Answer) << http(200, R"({"c":-5.5,"pc":-0.0000001})")
+                << "implausible price";
         QTest::newRow("rate limit")
                 << int(StandIn::Answer) << http(429, "", "Retry-After: 120\r\n") << "rate limited";
     }
@@ -642,13 +749,13 @@ private slots:
         const Reply none = fetch(service.port, quoteTarget("IBM"));
         QCOMPARE(none.status, 503L);
         QVERIFY(none.contentType.startsWith("text/plain"));
-        QVERIFY(!none.body.contains(kKey));
+        QVERIFY(!none.body.toUpper().contains(kKey.toUpper()));
 
         const QStringList failures
                 = service.log().split('\n').filter("provider finnhub, symbol MSFT: ");
         QCOMPARE(failures.size(), 1);
         QVERIFY2(failures.front().contains(reason), qPrintable(failures.front()));
-        QVERIFY(!service.log().contains(kKey));
+        QVERIFY(!service.log().contains(kKey, Qt::CaseInsensitive));
         QCOMPARE(service.stop(SIGTERM), 0);
     }
 
@@ -720,6 +827,185 @@ private slots:
         QCOMPARE(int(std::count_if(slow.begin(), slow.end(), stillOpen)), 0);
         for (int sock : slow)
             ::close(sock);
+    }
+
+    // Connections that send nothing, keep-alive clients and requests waiting for
+    // a provider that never answers: a probe for a cached quote is still answered.
+    void answersProbesUnderLoad_data()
+    {
+        QTest::addColumn<QString>("load");
+        QTest::addColumn<int>("count");
+        QTest::newRow("2,000 idle connections") << "idle" << 2000;
+        QTest::newRow("10,000 idle connections") << "idle" << 10000;
+        QTest::newRow("200 keep-alive clients") << "keep-alive" << 200;
+        QTest::newRow("provider never answers 200 symbols") << "provider" << 200;
+    }
+    void answersProbesUnderLoad()
+    {
+        QFETCH(QString, load);
+        QFETCH(int, count);
+        rlimit files{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, rlim_t(count) + 1024);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        if (files.rlim_cur < rlim_t(count) + 256)
+            QSKIP("the descriptor limit is too low for this many connections");
+
+        StandIn standIn;
+        std::unique_ptr<Service> own;
+        quint16 port = m_service->port;
+        QByteArray probe = "MSFT";
+        if (load == "provider") {
+            standIn.set("*", StandIn::Hang);
+            standIn.set("CACHED", StandIn::Answer, http(200, R"({"c":10.5,"pc":10})"));
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+            own = std::make_unique<Service>(
+                    QStringList{"--source", "finnhub", "--source-url", standIn.url}, environment);
+            QVERIFY2(own->port, qPrintable(own->log()));
+            port = own->port;
+            probe = "CACHED";
+            QCOMPARE(fetch(port, quoteTarget(probe)).status, 200L);
+        }
+
+        // The load, kept up from a thread of its own: closed connections are
+        // opened again, keep-alive clients ask every 1.8 s.
+        std::atomic<bool> stop{false};
+        std::atomic<int> open{0};
+        std::thread loader([&] {
+            std::vector<int> socks(size_t(count), -1);
+            std::vector<QElapsedTimer> lastAsked(socks.size());
+            char sink[4096];
+            while (!stop) {
+                int opened = 0;
+                for (size_t i = 0; i < socks.size() && !stop; ++i) {
+                    int &sock = socks[i];
+                    if (sock >= 0) {
+                        const ssize_t n = ::recv(sock, sink, sizeof sink, MSG_DONTWAIT);
+                        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                            ::close(sock);
+                            sock = -1;
+                        }
+                    }
+                    if (sock < 0 && (sock = connectTo(port)) >= 0 && load == "provider") {
+                        const QByteArray request = "GET "
+                                + quoteTarget("S" + QByteArray::number(int(i)))
+                                + " HTTP/1.1\r\nHost: x\r\n\r\n";
+                        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+                    }
+                    if (sock >= 0 && load == "keep-alive"
+                        && (!lastAsked[i].isValid() || lastAsked[i].elapsed() >= 1800)) {
+                        const QByteArray request
+                                = "GET " + quoteTarget("IBM") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+                        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+                        lastAsked[i].start();
+                    }
+                    opened += sock >= 0;
+                }
+                open = opened;
+                QThread::msleep(20);
+            }
+            for (int sock : socks)
+                if (sock >= 0)
+                    ::close(sock);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(open >= count * 9 / 10, 60000);
+
+        qint64 slowest = 0;
+        CURL *curl = curl_easy_init();
+        for (int round = 0; round < 10; ++round) {
+            QElapsedTimer elapsed;
+            elapsed.start();
+            const Reply reply = fetch(curl, port, quoteTarget(probe), nullptr, 5);
+            slowest = std::max(slowest, elapsed.elapsed());
+            QVERIFY2(reply.status == 200, qPrintable(QString::number(round)));
+            QThread::msleep(300);
+        }
+        curl_easy_cleanup(curl);
+        stop = true;
+        loader.join();
+        qInfo("%s x%d: slowest of 10 probes %lld ms (%d connections open)", qPrintable(load), count,
+              slowest, open.load());
+    }
+
+    // The nginx example of the README, run for real: a cache in front of the
+    // gateway answers many screens with one request to it.
+    void sharesQuotesThroughNginx()
+    {
+        const QString nginx = QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"});
+        if (nginx.isEmpty())
+            QSKIP("nginx is not installed (scripts/ensure-packages.sh test installs it): the "
+                  "README's proxy_cache example is not tested");
+        QFile readme(QStringLiteral(QUOTED_README));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QByteArray text = readme.readAll();
+        const qsizetype from = text.indexOf("```nginx\n"), to = text.indexOf("```", from + 9);
+        QVERIFY(from >= 0 && to > from);
+        QByteArray example = text.mid(from + 9, to - from - 9);
+
+        StandIn standIn;
+        standIn.set("*", StandIn::Answer, http(200, R"({"c":189.5,"pc":190,"t":1765209600})"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+        Service service({"--source", "finnhub", "--source-url", standIn.url, "--cache", "600"},
+                        environment);
+        QVERIFY2(service.port, qPrintable(service.log()));
+
+        // A free port for nginx, and a folder it may write as whatever user its workers are.
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(::bind(probe, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0
+                && ::getsockname(probe, reinterpret_cast<sockaddr *>(&addr), &len) == 0);
+        const QByteArray nginxPort = QByteArray::number(ntohs(addr.sin_port));
+        ::close(probe);
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(qPrintable(dir.path()), 0755), 0);
+        const QByteArray root = dir.path().toUtf8();
+
+        example.replace("127.0.0.1:8780", "127.0.0.1:" + QByteArray::number(service.port));
+        example.replace("listen 127.0.0.1:8080", "listen 127.0.0.1:" + nginxPort);
+        example.replace("/var/cache/nginx/tallow-quoted", root + "/cache");
+        QByteArray config = "daemon off;\nworker_processes 1;\npid " + root + "/nginx.pid;\n"
+                + "events {}\nhttp {\naccess_log off;\n";
+        for (const char *temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+            config += QByteArray(temp) + "_temp_path " + root + "/" + temp + ";\n";
+        config += example + "}\n";
+        QFile file(dir.filePath("nginx.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size());
+        file.close();
+
+        QProcess server;
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.start(nginx,
+                     {"-p", dir.path(), "-e", dir.filePath("error.log"), "-c", file.fileName()});
+        QVERIFY(server.waitForStarted());
+        int sock = -1;
+        for (int i = 0; i < 200 && sock < 0 && server.state() == QProcess::Running; ++i) {
+            sock = connectTo(quint16(nginxPort.toUInt()));
+            if (sock < 0)
+                QThread::msleep(50);
+        }
+        ::close(sock);
+        QFile errors(dir.filePath("error.log"));
+        errors.open(QIODevice::ReadOnly);
+        QVERIFY2(sock >= 0, (server.readAll() + errors.readAll()).constData());
+
+        CURL *curl = curl_easy_init();
+        int answered = 0;
+        for (int i = 0; i < 100; ++i)
+            answered += quoteFields(
+                                fetch(curl, quint16(nginxPort.toUInt()), quoteTarget("MSFT")).body)
+                                .value("LastTradeAmount")
+                    == "189.50";
+        curl_easy_cleanup(curl);
+        server.terminate();
+        server.waitForFinished();
+        QCOMPARE(answered, 100);
+        QCOMPARE(standIn.requestsFor("MSFT"), 1);
+        QCOMPARE(service.log().count(" GET " + QLatin1String(kPath)), 1);
     }
 
     void refusesDataFileSwappedForDevice_data()

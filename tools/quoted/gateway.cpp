@@ -25,7 +25,8 @@ using nlohmann::json;
 using Fields = QuoteFields;
 
 constexpr std::int64_t kDefaultPauseSeconds = 60;
-constexpr std::size_t kMaxEntries = 10000; // symbols remembered at once
+constexpr std::int64_t kMaxPauseSeconds = 3600; // however long a provider asks us to wait
+constexpr std::int64_t kLastUnixTimeOfYear9999 = 253402300799;
 constexpr std::size_t kMaxReasonText = 200; // a reason in a log line or a reply
 // Prices and volumes beyond this are garbage, and would overflow the integer
 // formatting of decimal().
@@ -45,17 +46,9 @@ bool containsNoCase(std::string_view text, std::string_view word)
     return upperAscii(text).find(upperAscii(word)) != std::string::npos;
 }
 
-// Provider text for a log line or a reply: one line, printable. It is cut
-// short only after the key has been redacted from it (shortened()), so that no
-// piece of a key the provider echoes survives at the cut.
-std::string quotedText(std::string_view text)
-{
-    std::string out;
-    for (char c : text)
-        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
-    return out;
-}
-
+// Provider text for a log line or a reply is redacted, then escaped, and cut
+// short only then, so that no piece of a key the provider echoes survives at
+// the cut.
 std::string shortened(std::string text)
 {
     if (text.size() > kMaxReasonText) {
@@ -180,10 +173,10 @@ std::int64_t retryAfterSeconds(const std::string &value)
     std::int64_t seconds = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
     if (!value.empty() && ec == std::errc() && end == value.data() + value.size())
-        return std::clamp<std::int64_t>(seconds, 1, 86400);
+        return std::clamp<std::int64_t>(seconds, 1, kMaxPauseSeconds);
     const std::time_t at = curl_getdate(value.c_str(), nullptr); // an HTTP date
     if (at > 0)
-        return std::clamp<std::int64_t>(at - std::time(nullptr), 1, 86400);
+        return std::clamp<std::int64_t>(at - std::time(nullptr), 1, kMaxPauseSeconds);
     return kDefaultPauseSeconds;
 }
 
@@ -197,15 +190,23 @@ Outcome rateLimited(std::string reason, std::int64_t seconds)
     return {Outcome::RateLimited, {}, std::move(reason), seconds};
 }
 
+// A reply whose figures cannot be a quote is unusable as a whole, rather than
+// shown as a nonsense price or change.
 Outcome quoteOf(const Figures &figures)
 {
+    if (!(figures.last > 0))
+        return failed("implausible price " + std::to_string(figures.last));
+    if (figures.previousClose && *figures.previousClose < 0.0001)
+        return failed("implausible previous close " + std::to_string(*figures.previousClose));
+    if (figures.unixTime > kLastUnixTimeOfYear9999)
+        return failed("implausible quote time " + std::to_string(figures.unixTime));
     return {Outcome::Quote, format(figures), {}, 0, figures.unixTime};
 }
 
 Outcome finnhub(long status, const json &doc)
 {
     if (const std::string error = text(doc, "error"); !error.empty())
-        return failed("HTTP " + std::to_string(status) + ": " + quotedText(error));
+        return failed("HTTP " + std::to_string(status) + ": " + error);
     if (status != 200)
         return failed("HTTP " + std::to_string(status));
     const auto last = number(doc, "c");
@@ -233,13 +234,13 @@ Outcome alphaVantage(long status, const json &doc)
 {
     // Errors and limits come with HTTP 200, as a top-level message and no quote.
     if (const std::string error = text(doc, "Error Message"); !error.empty())
-        return failed(quotedText(error));
+        return failed(error);
     for (const char *name : {"Note", "Information"}) {
         const std::string note = text(doc, name);
         if (!note.empty() && (std::string_view(name) == "Note" || containsNoCase(note, "limit")))
-            return rateLimited(quotedText(note), kDefaultPauseSeconds);
+            return rateLimited(note, kDefaultPauseSeconds);
         if (!note.empty())
-            return failed(quotedText(note));
+            return failed(note);
     }
     if (status != 200)
         return failed("HTTP " + std::to_string(status));
@@ -271,7 +272,7 @@ Outcome twelveData(long status, const json &doc)
 {
     if (text(doc, "status") == "error" || doc.contains("code")) {
         const long code = long(number(doc, "code").value_or(double(status)));
-        const std::string message = quotedText(text(doc, "message"));
+        const std::string message = text(doc, "message");
         if (code == 429)
             return rateLimited(message, kDefaultPauseSeconds);
         if (code == 404 || code == 400) // an unknown or malformed symbol
@@ -297,6 +298,14 @@ Outcome twelveData(long status, const json &doc)
         f.dateTime = utcStamp(f.unixTime);
     }
     return quoteOf(f);
+}
+
+// `s` as a JSON string writes it, without the quotes.
+std::string jsonEscape(std::string_view s, bool asciiOnly)
+{
+    const std::string quoted
+            = json(std::string(s)).dump(-1, ' ', asciiOnly, json::error_handler_t::replace);
+    return quoted.substr(1, quoted.size() - 2);
 }
 
 std::string urlEscape(std::string_view s)
@@ -373,15 +382,19 @@ std::string providerUrl(Provider provider, std::string_view base, std::string_vi
 std::string redact(std::string_view text, std::string_view key)
 {
     std::string out(text);
-    for (const std::string &secret : {std::string(key), urlEscape(key)}) {
+    // The key as written, in a URL and in a JSON string; found in any ASCII case.
+    for (const std::string &secret :
+         {std::string(key), urlEscape(key), jsonEscape(key, false), jsonEscape(key, true)}) {
         if (secret.empty())
             continue;
-        for (size_t at = 0; (at = out.find(secret, at)) != std::string::npos; at += 5)
+        const std::string wanted = upperAscii(secret);
+        for (size_t at = 0; (at = upperAscii(out).find(wanted, at)) != std::string::npos; at += 5)
             out.replace(at, secret.size(), "[key]");
     }
     // A query parameter that carries a key, whatever its value.
     for (const char *name : {"token=", "apikey="}) {
-        for (size_t at = 0; (at = out.find(name, at)) != std::string::npos;) {
+        for (size_t at = 0;
+             (at = upperAscii(out).find(upperAscii(name), at)) != std::string::npos;) {
             at += std::strlen(name);
             const size_t end = out.find_first_of("&# \"'", at);
             out.replace(at, (end == std::string::npos ? out.size() : end) - at, "[key]");
@@ -499,7 +512,15 @@ Gateway::Answer Gateway::fromCache(std::string_view symbol, const Entry &entry, 
         return served(symbol, entry, now, true);
     return {503,
             std::string("503 Service Unavailable: no recent quote from ")
-                    + providerName(m_settings.provider) + " (" + why + ")"};
+                    + providerName(m_settings.provider) + " (" + why + ")",
+            0, 0};
+}
+
+std::int64_t Gateway::secondsUntilAsked(const Entry &entry, TimePoint now) const
+{
+    using std::chrono::seconds;
+    const TimePoint next = std::max(entry.triedAt + m_settings.cache, m_pausedUntil);
+    return next > now ? std::chrono::ceil<seconds>(next - now).count() : 0;
 }
 
 Gateway::Answer Gateway::served(std::string_view symbol, const Entry &entry, TimePoint now,
@@ -518,26 +539,54 @@ Gateway::Answer Gateway::served(std::string_view symbol, const Entry &entry, Tim
         notice = std::string("As of ") + stamp + " UTC, " + providerName(m_settings.provider)
                 + " unreachable";
     }
-    return {200, quoteDataXml(symbol, entry.fields, notice)};
+    return {200, quoteDataXml(symbol, entry.fields, notice), secondsUntilAsked(entry, now),
+            entry.quoteTime};
 }
 
-void Gateway::forgetOldEntries(TimePoint now)
+bool Gateway::evictOne()
 {
-    std::erase_if(m_entries, [&](const auto &item) {
-        const Entry &e = item.second;
-        return !e.inFlight && now - e.triedAt >= m_settings.cache
-                && (!e.good || now - e.goodAt >= m_settings.maxStale);
-    });
+    // The least recently used entry that no request is fetching or waiting for.
+    for (auto it = m_entries.end(); it != m_entries.begin();) {
+        --it;
+        if (!it->second.inFlight && it->second.waiters == 0) {
+            m_index.erase(it->first);
+            m_entries.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
 Gateway::Answer Gateway::quote(std::string_view symbol)
 {
+    return *lookup(symbol, true);
+}
+
+std::optional<Gateway::Answer> Gateway::cached(std::string_view symbol)
+{
+    return lookup(symbol, false);
+}
+
+std::optional<Gateway::Answer> Gateway::lookup(std::string_view symbol, bool mayAsk)
+{
     const std::string name = upperAscii(symbol);
     std::unique_lock lock(m_mutex);
-    if (m_entries.size() >= kMaxEntries && !m_entries.count(name))
-        forgetOldEntries(m_clock());
-    Entry &entry = m_entries[name];
     const TimePoint now = m_clock();
+    auto found = m_index.find(name);
+    if (found == m_index.end()) {
+        if (!mayAsk)
+            return std::nullopt;
+        if (now < m_pausedUntil)
+            return fromCache(symbol, Entry{}, now, "paused by the provider's rate limit");
+        if (m_index.size() >= m_settings.maxSymbols && !evictOne())
+            return fromCache(symbol, Entry{}, now, "too many symbols asked for at once");
+        m_entries.emplace_front(name, Entry{});
+        found = m_index.emplace(name, m_entries.begin()).first;
+    } else {
+        m_entries.splice(m_entries.begin(), m_entries, found->second); // now the most recent
+    }
+    Entry &entry = found->second->second;
+
     // The reply echoes the symbol as this request wrote it, as in sample mode.
     if (entry.good && now - entry.goodAt < m_settings.cache)
         return served(symbol, entry, now, false);
@@ -545,17 +594,24 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
         // A slow provider request never holds up an answer the cache can give.
         if (entry.good && now - entry.goodAt < m_settings.maxStale)
             return served(symbol, entry, now, false);
+        if (!mayAsk)
+            return std::nullopt;
         // Wait for that request and take its result, whatever the cache period.
+        // The entry stays (is not evicted) while anyone waits for it.
         const std::uint64_t fetches = entry.fetches;
+        ++entry.waiters;
         m_fetched.wait(lock, [&] { return entry.fetches != fetches; });
+        --entry.waiters;
         if (entry.lastFailure.empty())
-            return served(symbol, entry, now, false);
+            return served(symbol, entry, m_clock(), false);
         return fromCache(symbol, entry, m_clock(), entry.lastFailure);
     }
     if (entry.tried && now - entry.triedAt < m_settings.cache)
         return fromCache(symbol, entry, now, entry.lastFailure);
     if (now < m_pausedUntil)
         return fromCache(symbol, entry, now, "paused by the provider's rate limit");
+    if (!mayAsk)
+        return std::nullopt;
 
     entry.inFlight = true;
     entry.tried = true;
@@ -575,15 +631,15 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
         entry.goodAt = now;
         entry.quoteTime = outcome.quoteTime ? outcome.quoteTime : std::int64_t(std::time(nullptr));
         entry.lastFailure.clear();
-        return served(symbol, entry, now, false);
+        return served(symbol, entry, m_clock(), false);
     }
-    entry.lastFailure = shortened(redact(outcome.reason, m_settings.key));
+    entry.lastFailure = shortened(escapeForLog(redact(outcome.reason, m_settings.key)));
     if (outcome.kind == Outcome::RateLimited) {
         m_pausedUntil = std::max(m_pausedUntil, now + std::chrono::seconds(outcome.pauseSeconds));
         entry.lastFailure = "rate limited: " + entry.lastFailure;
     }
-    m_log("provider " + std::string(providerName(m_settings.provider)) + ", symbol " + name + ": "
-          + entry.lastFailure);
+    m_log("provider " + std::string(providerName(m_settings.provider)) + ", symbol "
+          + escapeForLog(name) + ": " + entry.lastFailure);
     return fromCache(symbol, entry, m_clock(), entry.lastFailure);
 }
 

@@ -8,11 +8,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,8 +29,9 @@ const char *defaultProviderUrl(Provider provider);
 std::string providerUrl(Provider provider, std::string_view base, std::string_view symbol,
                         std::string_view key);
 
-// Replaces every occurrence of the key, and any value of a token/apikey query
-// parameter, so that text from the provider or from libcurl can be logged.
+// Replaces every occurrence of the key (in any ASCII case, also URL- or
+// JSON-escaped), and any value of a token/apikey query parameter, so that text
+// from the provider or from libcurl can be logged.
 std::string redact(std::string_view text, std::string_view key);
 
 struct ProviderReply
@@ -74,6 +76,7 @@ public:
         std::string key;
         std::chrono::seconds cache{60};
         std::chrono::seconds maxStale{900};
+        std::size_t maxSymbols = 10000; // symbols remembered at once
     };
 
     Gateway(Settings settings, Fetch fetch, Clock clock, Log log);
@@ -82,8 +85,14 @@ public:
     {
         int status = 200; // 200 with a QuoteData document, or 503 with a plain-text reason
         std::string body;
+        std::int64_t maxAge = 0; // seconds until the provider would be asked again
+        std::int64_t quoteTime = 0; // Unix time of the quote, 0 when unknown
     };
+    // The answer for `symbol`, asking the provider (or waiting for the request
+    // that already does) when the cache cannot answer.
     Answer quote(std::string_view symbol);
+    // The answer, when the cache can give it without asking or waiting.
+    std::optional<Answer> cached(std::string_view symbol);
 
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -97,14 +106,19 @@ private:
         bool tried = false;
         bool inFlight = false;
         std::uint64_t fetches = 0; // provider requests completed, so waiters see theirs end
+        int waiters = 0; // requests waiting for the one in flight; the entry stays while any do
         std::string lastFailure;
     };
+    using Entries = std::list<std::pair<std::string, Entry>>; // most recently used first
 
     Answer fromCache(std::string_view symbol, const Entry &entry, TimePoint now,
                      const std::string &why) const;
     // The cached quote of `entry`; `failing` when it stands in for a failed request.
     Answer served(std::string_view symbol, const Entry &entry, TimePoint now, bool failing) const;
-    void forgetOldEntries(TimePoint now);
+    std::optional<Answer> lookup(std::string_view symbol, bool mayAsk);
+    // Makes room for one more symbol; false when every entry is in use.
+    bool evictOne();
+    std::int64_t secondsUntilAsked(const Entry &entry, TimePoint now) const;
 
     Settings m_settings;
     Fetch m_fetch;
@@ -112,7 +126,8 @@ private:
     Log m_log;
     std::mutex m_mutex;
     std::condition_variable m_fetched;
-    std::map<std::string, Entry> m_entries; // keyed by the symbol in ASCII upper case
+    Entries m_entries;
+    std::unordered_map<std::string, Entries::iterator> m_index; // by symbol in ASCII upper case
     TimePoint m_pausedUntil{};
 };
 

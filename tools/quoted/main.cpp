@@ -10,10 +10,10 @@
 #include <curl/curl.h>
 
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <csignal>
@@ -291,6 +291,12 @@ std::string loadApiKey(const Options &options)
             return {};
         }
         text = text.substr(0, text.find('\n'));
+        struct stat st = {};
+        if (::stat(options.keyFile.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)))
+            std::fprintf(stderr,
+                         "tallow-quoted: warning: the API key file %s can be read by others "
+                         "than its owner; make it private with chmod 600\n",
+                         options.keyFile.c_str());
     } else if (const char *variable = std::getenv(kKeyVariable)) {
         text = variable;
     }
@@ -329,6 +335,8 @@ int main(int argc, char **argv)
                                    loadApiKey(options), options.cache, options.maxStale};
         if (settings.key.empty())
             return 2;
+        // A core dump or a debugger attached by another user must not find the key.
+        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
         logLine(std::string("tallow-quoted: serving delayed quotes from ")
                 + providerName(*options.provider) + " at " + redact(settings.baseUrl, settings.key)
                 + " (cache " + std::to_string(settings.cache.count()) + " s, stale quotes up to "
@@ -356,33 +364,22 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     Server server({options.token, [&source] { return source.current(); }, gateway.get(), logLine});
-
-    const int port = options.port == 0 ? server.bind_to_any_port(options.host)
-            : server.bind_to_port(options.host, options.port) ? options.port
-                                                              : -1;
-    if (port < 0) {
-        std::fprintf(stderr, "tallow-quoted: cannot listen on %s:%d\n", options.host.c_str(),
-                     options.port);
+    std::string failure;
+    if (!server.listen(options.host, options.port, failure)) {
+        std::fprintf(stderr, "tallow-quoted: cannot listen on %s:%d: %s\n", options.host.c_str(),
+                     options.port, failure.c_str());
         return 1;
     }
-    server.widenBacklog();
     const bool v6 = options.host.find(':') != std::string::npos;
     std::fprintf(stderr, "listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
-                 v6 ? "]" : "", port);
+                 v6 ? "]" : "", server.port());
 
-    // stop() has no effect until the server runs, so keep asking until it has ended.
-    std::atomic<bool> finished{false};
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        while (!finished) {
-            server.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        server.stop();
     });
-    const bool ok = server.listen_after_bind();
-    finished = true;
-    pthread_kill(stopper.native_handle(), SIGTERM); // wakes the stopper if no signal came
+    server.run();
     stopper.join();
-    return ok ? 0 : 1;
+    return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 namespace quoted {
@@ -187,7 +188,7 @@ std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &
             listing.last = last;
             const std::string key = upper(listing.symbol);
             if (!table.bySymbol.emplace(key, std::move(listing)).second)
-                problems.push_back(where + "duplicate symbol " + key + " ignored");
+                problems.push_back(where + "duplicate symbol " + escapeForLog(key) + " ignored");
         }
     }
     return table;
@@ -229,6 +230,21 @@ Quote quoteAt(const Listing &listing, std::int64_t slot)
 std::string unknownSymbolNotice(std::string_view symbol)
 {
     return "No quote for " + std::string(symbol);
+}
+
+std::string escapeForLog(std::string_view text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c >= 0x7f || c == '\\') {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
 std::string_view trimBlanks(std::string_view text)

@@ -63,6 +63,11 @@ std::string quoteDataXml(std::string_view symbol,
                          const std::vector<std::pair<std::string_view, std::string>> &fields,
                          std::string_view notice = {});
 
+// `text` made safe for one log line: every byte outside printable ASCII (C0
+// and C1 controls, DEL, the Unicode line and paragraph separators, any other
+// non-ASCII byte) and the backslash are written as \xNN.
+std::string escapeForLog(std::string_view text);
+
 // `text` without the ASCII blanks (spaces and tabs) around it.
 std::string_view trimBlanks(std::string_view text);
 
