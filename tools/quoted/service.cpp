@@ -159,8 +159,8 @@ int unreadableStatus(const boost::system::error_code &ec, std::string_view buffe
         return buffered.substr(0, kMaxTargetBytes + 16).find("\r\n") == std::string_view::npos
                 ? 414
                 : 400;
-    if (ec.category() == make_error_code(http::error::bad_method).category() && ec != http::error::end_of_stream
-        && ec != http::error::partial_message)
+    if (ec.category() == make_error_code(http::error::bad_method).category()
+        && ec != http::error::end_of_stream && ec != http::error::partial_message)
         return 400;
     return 0; // overdue, or the client went away
 }
