@@ -1,6 +1,7 @@
 // The provider gateway without a network: provider replies read into quotes,
 // and the cache driven by a fake clock and a scripted provider.
 #include "gateway.h"
+#include "quotebook.h"
 
 #include <QtTest>
 
@@ -45,7 +46,8 @@ private slots:
         QTest::addColumn<QString>("expected"); // the fields, or a part of the reason
         QTest::addColumn<int>("pause");
 
-        const auto F = Provider::Finnhub, A = Provider::AlphaVantage, T = Provider::TwelveData;
+        const Provider F = providerNamed("finnhub"), A = providerNamed("alphavantage"),
+                       T = providerNamed("twelvedata");
         const int quote = Outcome::Quote, unknown = Outcome::Unknown,
                   limited = Outcome::RateLimited, failed = Outcome::Failed;
         QTest::newRow("finnhub quote")
@@ -182,17 +184,20 @@ private slots:
 
     void buildsRequestsAndHidesTheKey()
     {
-        QCOMPARE(providerUrl(Provider::Finnhub, "http://127.0.0.1:1/v1/", "brk.b&x y", "k+y"),
-                 std::string("http://127.0.0.1:1/v1/quote?symbol=BRK.B%26X%20Y&token=k%2By"));
-        QCOMPARE(providerUrl(Provider::AlphaVantage, "https://a", "ibm", "k"),
+        const Provider finnhub = providerNamed("finnhub");
+        QCOMPARE(
+                providerUrl(providerNamed("finnhub"), "http://127.0.0.1:1/v1/", "brk.b&x y", "k+y"),
+                std::string("http://127.0.0.1:1/v1/quote?symbol=BRK.B%26X%20Y&token=k%2By"));
+        QCOMPARE(providerUrl(providerNamed("alphavantage"), "https://a", "ibm", "k"),
                  std::string("https://a/query?function=GLOBAL_QUOTE&symbol=IBM&apikey=k"));
-        QCOMPARE(redact("bad key k+y in https://x/quote?symbol=A&token=k%2By&x=1", "k+y"),
+        QCOMPARE(redact("bad key k+y in https://x/quote?symbol=A&token=k%2By&x=1", "k+y", finnhub),
                  std::string("bad key [key] in https://x/quote?symbol=A&token=[key]&x=1"));
-        QCOMPARE(redact("apikey=other\" given", "s3cr3t"), std::string("apikey=[key]\" given"));
+        QCOMPARE(redact("apikey=other\" given", "s3cr3t", providerNamed("alphavantage")),
+                 std::string("apikey=[key]\" given"));
         // Echoed in another case, or escaped as JSON writes it.
-        QCOMPARE(redact("bad K+Y, k%2bY", "k+y"), std::string("bad [key], [key]"));
+        QCOMPARE(redact("bad K+Y, k%2bY", "k+y", finnhub), std::string("bad [key], [key]"));
         const std::string echoed = "{\"e\":\"k\\\"\\u00e9y\"}"; // {"e":"k\"\u00e9y"}
-        QCOMPARE(redact(echoed, "k\"\xC3\xA9y"), std::string("{\"e\":\"[key]\"}"));
+        QCOMPARE(redact(echoed, "k\"\xC3\xA9y", finnhub), std::string("{\"e\":\"[key]\"}"));
     }
 
     // One symbol through a scripted provider, with the clock moved by hand.
@@ -203,7 +208,7 @@ private slots:
         ProviderReply next;
         std::vector<std::string> urls, logs;
         Gateway gateway(
-                {Provider::Finnhub, "http://stand-in", kKey, seconds(60), seconds(900)},
+                {providerNamed("finnhub"), "http://stand-in", kKey, seconds(60), seconds(900)},
                 [&](const std::string &url) {
                     urls.push_back(url);
                     return next;
@@ -284,7 +289,7 @@ private slots:
         bool release = false;
         std::atomic<int> calls{0};
         Gateway gateway(
-                {Provider::Finnhub, "http://stand-in", kKey, seconds(0), seconds(900), 2},
+                {providerNamed("finnhub"), "http://stand-in", kKey, seconds(0), seconds(900), 2},
                 [&](const std::string &url) {
                     ++calls;
                     if (url.find("symbol=HELD") != std::string::npos) {

@@ -134,42 +134,42 @@ public:
 
     StandIn()
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        mListener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(m_listener, 128);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        ::bind(mListener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::listen(mListener, 128);
+        ::getsockname(mListener, reinterpret_cast<sockaddr *>(&addr), &len);
         url = "http://127.0.0.1:" + QString::number(ntohs(addr.sin_port));
-        m_acceptor = std::thread([this] {
-            for (pollfd pfd{m_listener, POLLIN, 0}; !m_stop; pfd.revents = 0) {
+        mAcceptor = std::thread([this] {
+            for (pollfd pfd{mListener, POLLIN, 0}; !mStop; pfd.revents = 0) {
                 if (::poll(&pfd, 1, 50) <= 0)
                     continue;
-                const int sock = ::accept(m_listener, nullptr, nullptr);
-                std::lock_guard lock(m_mutex);
-                m_handlers.emplace_back([this, sock] { handle(sock); });
+                const int sock = ::accept(mListener, nullptr, nullptr);
+                std::lock_guard lock(mMutex);
+                mHandlers.emplace_back([this, sock] { handle(sock); });
             }
         });
     }
     ~StandIn()
     {
-        m_stop = true;
-        m_acceptor.join();
-        for (auto &handler : m_handlers)
+        mStop = true;
+        mAcceptor.join();
+        for (auto &handler : mHandlers)
             handler.join();
-        ::close(m_listener);
+        ::close(mListener);
     }
     void set(const QByteArray &symbol, Action action, const QByteArray &response = {})
     {
-        std::lock_guard lock(m_mutex);
-        m_behaviour[symbol] = {action, response};
+        std::lock_guard lock(mMutex);
+        mBehaviour[symbol] = {action, response};
     }
     QByteArrayList targets()
     {
-        std::lock_guard lock(m_mutex);
-        return m_targets;
+        std::lock_guard lock(mMutex);
+        return mTargets;
     }
     int requestsFor(const QByteArray &symbol)
     {
@@ -178,7 +178,7 @@ public:
             return target.contains("symbol=" + symbol + "&");
         }));
     }
-    void release() { m_released = true; }
+    void release() { mReleased = true; }
 
     QString url;
 
@@ -198,12 +198,12 @@ private:
                                           .toLatin1();
         std::pair<Action, QByteArray> behaviour;
         {
-            std::lock_guard lock(m_mutex);
-            m_targets << target;
-            behaviour = m_behaviour.value(symbol, m_behaviour.value("*"));
+            std::lock_guard lock(mMutex);
+            mTargets << target;
+            behaviour = mBehaviour.value(symbol, mBehaviour.value("*"));
         }
         const auto [action, response] = behaviour;
-        while ((action == Hang || action == Hold) && !m_stop && !(action == Hold && m_released))
+        while ((action == Hang || action == Hold) && !mStop && !(action == Hold && mReleased))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (action == Reset) {
             const linger abortive{1, 0};
@@ -214,13 +214,13 @@ private:
         ::close(sock);
     }
 
-    int m_listener = -1;
-    std::atomic<bool> m_stop{false}, m_released{false};
-    std::thread m_acceptor;
-    std::vector<std::thread> m_handlers;
-    std::mutex m_mutex;
-    QMap<QByteArray, std::pair<Action, QByteArray>> m_behaviour;
-    QByteArrayList m_targets;
+    int mListener = -1;
+    std::atomic<bool> mStop{false}, mReleased{false};
+    std::thread mAcceptor;
+    std::vector<std::thread> mHandlers;
+    std::mutex mMutex;
+    QMap<QByteArray, std::pair<Action, QByteArray>> mBehaviour;
+    QByteArrayList mTargets;
 };
 
 // tallow-quoted as a child process with its standard error in a file.
@@ -231,13 +231,13 @@ public:
                      const QProcessEnvironment &environment
                      = QProcessEnvironment::systemEnvironment())
     {
-        m_process.setProcessEnvironment(environment);
-        m_process.setStandardErrorFile(m_dir.filePath("stderr.log"));
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start(TALLOW_QUOTED, QStringList{"--listen", "127.0.0.1:0"} + arguments);
+        mProcess.setProcessEnvironment(environment);
+        mProcess.setStandardErrorFile(mDir.filePath("stderr.log"));
+        mProcess.setStandardOutputFile(QProcess::nullDevice());
+        mProcess.start(TALLOW_QUOTED, QStringList{"--listen", "127.0.0.1:0"} + arguments);
         // Wait (up to 20 s) for the line that names the port.
         static const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
-        for (int i = 0; i < 400 && m_process.state() != QProcess::NotRunning && !port; ++i) {
+        for (int i = 0; i < 400 && mProcess.state() != QProcess::NotRunning && !port; ++i) {
             port = quint16(listening.match(log()).captured(1).toUInt());
             if (!port)
                 QThread::msleep(50);
@@ -245,30 +245,29 @@ public:
     }
     ~Service()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
+        if (mProcess.state() != QProcess::NotRunning) {
+            mProcess.kill();
+            mProcess.waitForFinished();
         }
     }
     QString log() const
     {
-        QFile file(m_dir.filePath("stderr.log"));
+        QFile file(mDir.filePath("stderr.log"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     // Sends `signal` and returns the exit code, or -1 unless it exited by itself.
     int stop(int signal)
     {
-        ::kill(pid_t(m_process.processId()), signal);
-        const bool finished = m_process.waitForFinished(30000);
-        return finished && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode()
-                                                                          : -1;
+        ::kill(pid_t(mProcess.processId()), signal);
+        const bool finished = mProcess.waitForFinished(30000);
+        return finished && mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -1;
     }
 
     quint16 port = 0;
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
+    QTemporaryDir mDir;
+    QProcess mProcess;
 };
 
 } // namespace
@@ -277,24 +276,24 @@ class TestQuoted : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<Service> m_service;
+    std::unique_ptr<Service> mService;
 
 private slots:
     void initTestCase()
     {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        m_service = std::make_unique<Service>(QStringList());
-        QVERIFY2(m_service->port, qPrintable(m_service->log()));
+        mService = std::make_unique<Service>(QStringList());
+        QVERIFY2(mService->port, qPrintable(mService->log()));
     }
     void cleanupTestCase()
     {
-        QCOMPARE(m_service->stop(SIGTERM), 0);
+        QCOMPARE(mService->stop(SIGTERM), 0);
         curl_global_cleanup();
     }
 
     void servesQuoteData()
     {
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         Reply first, second;
         // Two replies within one ten-minute step agree; retry if a step boundary fell between.
         for (int attempt = 0; attempt < 3; ++attempt) {
@@ -338,7 +337,7 @@ private slots:
 
     void echoesDecodedSymbols()
     {
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         const Reply encoded = fetch(port, quoteTarget("A%20B%26C"));
         QCOMPARE(encoded.status, 200L);
         QVERIFY(encoded.body.contains("<StockSymbol>A B&amp;C</StockSymbol>"));
@@ -374,7 +373,7 @@ private slots:
         QFETCH(QString, echoed);
         QFETCH(bool, priced);
         QFETCH(QString, notice);
-        const Reply reply = fetch(m_service->port, quoteTarget(symbol));
+        const Reply reply = fetch(mService->port, quoteTarget(symbol));
         QCOMPARE(reply.status, echoed.isEmpty() ? 400L : 200L);
         const auto fields = quoteFields(reply.body);
         QCOMPARE(fields.value("StockSymbol"), echoed);
@@ -384,10 +383,10 @@ private slots:
 
     void checksLicenseKey()
     {
-        const Reply wrong = fetch(m_service->port, quoteTarget("MSFT", "wrong"));
+        const Reply wrong = fetch(mService->port, quoteTarget("MSFT", "wrong"));
         QCOMPARE(wrong.status, 403L);
         QVERIFY(wrong.contentType.startsWith("text/plain"));
-        QCOMPARE(fetch(m_service->port, kPath + "?StockSymbol=MSFT").status, 403L);
+        QCOMPARE(fetch(mService->port, kPath + "?StockSymbol=MSFT").status, 403L);
 
         Service custom({"--token", "other1"});
         QVERIFY(custom.port);
@@ -397,7 +396,7 @@ private slots:
 
     void rejectsOtherRequests()
     {
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         QCOMPARE(fetch(port, "/delayedstockquote/other.asmx/GetQuote").status, 404L);
         for (const char *method : {"POST", "PUT", "DELETE", "TRACE"})
             QCOMPARE(fetch(port, quoteTarget("MSFT"), method).status, 405L);
@@ -458,7 +457,7 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, status);
         const QByteArray response
-                = exchangeRaw(m_service->port,
+                = exchangeRaw(mService->port,
                               "GET " + quoteTarget("MSFT") + " HTTP/1.1\r\nHost: x\r\n" + headers
                                       + "\r\n" + body);
         QVERIFY2(response.startsWith("HTTP/1.1 " + status), response.left(200).constData());
@@ -470,7 +469,7 @@ private slots:
     void quoteRepliesMayBeCached()
     {
         const QByteArray response = exchangeRaw(
-                m_service->port,
+                mService->port,
                 "GET " + quoteTarget("MSFT") + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         const QRegularExpressionMatch maxAge
                 = QRegularExpression("\r\nCache-Control: public, max-age=(\\d+)\r\n")
@@ -485,7 +484,7 @@ private slots:
                 "\r\nLast-Modified: "
                 + QLocale::c().toString(stamp, "ddd, dd MMM yyyy HH:mm:ss").toLatin1()
                 + " GMT\r\n"));
-        QVERIFY(exchangeRaw(m_service->port,
+        QVERIFY(exchangeRaw(mService->port,
                             "GET " + quoteTarget("MSFT", "wrong")
                                     + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
                         .contains("\r\nCache-Control: no-store\r\n"));
@@ -494,7 +493,7 @@ private slots:
     void refusesABusyAddress()
     {
         QProcess second;
-        second.start(TALLOW_QUOTED, {"--listen", "127.0.0.1:" + QString::number(m_service->port)});
+        second.start(TALLOW_QUOTED, {"--listen", "127.0.0.1:" + QString::number(mService->port)});
         QVERIFY(second.waitForFinished(30000));
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(second.readAllStandardError().contains("cannot listen on"));
@@ -505,14 +504,14 @@ private slots:
     void escapesLogLines()
     {
         const QByteArray response
-                = exchangeRaw(m_service->port,
+                = exchangeRaw(mService->port,
                               "GET "
                                       + quoteTarget("A\xC2\x85"
                                                     "B\xE2\x80\xA8"
                                                     "C")
                                       + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         QVERIFY2(response.startsWith("HTTP/1.1 200"), response.constData());
-        const QString log = m_service->log();
+        const QString log = mService->log();
         QVERIFY2(log.contains("A\\xc2\\x85B\\xe2\\x80\\xa8C"), qPrintable(log.right(300)));
         QVERIFY(!log.contains(QChar(0x85)) && !log.contains(QChar(0x2028)));
     }
@@ -522,7 +521,7 @@ private slots:
         std::atomic<int> ok{0};
         std::vector<std::thread> clients;
         for (int c = 0; c < 32; ++c) {
-            clients.emplace_back([&ok, c, port = m_service->port] {
+            clients.emplace_back([&ok, c, port = mService->port] {
                 CURL *curl = curl_easy_init();
                 const QByteArray symbol = c % 2 ? QByteArray("IBM") : "SYM" + QByteArray::number(c);
                 for (int i = 0; i < 10; ++i) {
@@ -801,7 +800,7 @@ private slots:
     void slowClientsDoNotStarveOthers()
     {
         QFETCH(int, slowClients);
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         std::vector<int> slow;
         for (int i = 0; i < slowClients; ++i) {
             slow.push_back(connectTo(port));
@@ -853,7 +852,7 @@ private slots:
 
         StandIn standIn;
         std::unique_ptr<Service> own;
-        quint16 port = m_service->port;
+        quint16 port = mService->port;
         QByteArray probe = "MSFT";
         if (load == "provider") {
             standIn.set("*", StandIn::Hang);

@@ -254,42 +254,41 @@ namespace {
 class Session : public std::enable_shared_from_this<Session>
 {
 public:
-    Session(tcp::socket socket, Server::Impl &server)
-        : m_stream(std::move(socket)), m_server(server)
+    Session(tcp::socket socket, Server::Impl &server) : mStream(std::move(socket)), mServer(server)
     {
-        ++m_server.connections;
+        ++mServer.connections;
     }
-    ~Session() { --m_server.connections; }
+    ~Session() { --mServer.connections; }
 
     void waitForRequest()
     {
-        if (m_served == kMaxRequestsPerConnection)
+        if (mServed == kMaxRequestsPerConnection)
             return finish();
-        if (m_buffer.size() > 0)
+        if (mBuffer.size() > 0)
             return readHeader();
         // Until a byte comes, the connection holds no buffer beyond this one byte.
-        m_stream.expires_after(kIdleTimeout);
-        m_stream.async_read_some(m_buffer.prepare(1),
-                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                                     if (ec)
-                                         return self->close();
-                                     self->m_buffer.commit(n);
-                                     self->readHeader();
-                                 });
+        mStream.expires_after(kIdleTimeout);
+        mStream.async_read_some(mBuffer.prepare(1),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    if (ec)
+                                        return self->close();
+                                    self->mBuffer.commit(n);
+                                    self->readHeader();
+                                });
     }
 
 private:
     void readHeader()
     {
-        m_parser.emplace();
-        m_parser->header_limit(kMaxRequestBytes);
-        m_parser->body_limit(kMaxBodyBytes);
-        m_stream.expires_after(kRequestDeadline);
-        http::async_read_header(m_stream, m_buffer, *m_parser,
+        mParser.emplace();
+        mParser->header_limit(kMaxRequestBytes);
+        mParser->body_limit(kMaxBodyBytes);
+        mStream.expires_after(kRequestDeadline);
+        http::async_read_header(mStream, mBuffer, *mParser,
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
                                     if (ec)
                                         return self->failed(ec);
-                                    if (!headersAcceptable(self->m_parser->get()))
+                                    if (!headersAcceptable(self->mParser->get()))
                                         return self->refuse(400);
                                     self->readBody();
                                 });
@@ -297,7 +296,7 @@ private:
 
     void readBody()
     {
-        http::async_read(m_stream, m_buffer, *m_parser,
+        http::async_read(mStream, mBuffer, *mParser,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              if (ec)
                                  return self->failed(ec);
@@ -307,8 +306,8 @@ private:
 
     void failed(beast::error_code ec)
     {
-        const auto *data = static_cast<const char *>(m_buffer.data().data());
-        const int status = unreadableStatus(ec, std::string_view(data, m_buffer.size()));
+        const auto *data = static_cast<const char *>(mBuffer.data().data());
+        const int status = unreadableStatus(ec, std::string_view(data, mBuffer.size()));
         if (status == 0)
             return close();
         refuse(status);
@@ -316,30 +315,30 @@ private:
 
     void refuse(int status)
     {
-        m_request = m_parser && m_parser->is_header_done() ? m_parser->get() : Request();
-        m_response = unreadable(status);
-        m_close = true;
+        mRequest = mParser && mParser->is_header_done() ? mParser->get() : Request();
+        mResponse = unreadable(status);
+        mClose = true;
         write();
     }
 
     void answer()
     {
-        m_request = m_parser->release();
-        Routed routed = route(m_server.service, m_request, std::chrono::system_clock::now());
-        m_close = routed.close || !m_request.keep_alive();
-        m_response = std::move(routed.response);
+        mRequest = mParser->release();
+        Routed routed = route(mServer.service, mRequest, std::chrono::system_clock::now());
+        mClose = routed.close || !mRequest.keep_alive();
+        mResponse = std::move(routed.response);
         if (routed.quoteSymbol.empty())
             return write();
-        Gateway &gateway = *m_server.service.gateway;
+        Gateway &gateway = *mServer.service.gateway;
         if (const auto cached = gateway.cached(routed.quoteSymbol)) {
-            answerFromGateway(m_response, *cached);
+            answerFromGateway(mResponse, *cached);
             return write();
         }
         // The provider has to be asked, or asked already: wait for it off the polling thread.
-        asio::post(m_server.workers, [self = shared_from_this(), symbol = routed.quoteSymbol] {
-            const Gateway::Answer answer = self->m_server.service.gateway->quote(symbol);
-            asio::post(self->m_stream.get_executor(), [self, answer] {
-                answerFromGateway(self->m_response, answer);
+        asio::post(mServer.workers, [self = shared_from_this(), symbol = routed.quoteSymbol] {
+            const Gateway::Answer answer = self->mServer.service.gateway->quote(symbol);
+            asio::post(self->mStream.get_executor(), [self, answer] {
+                answerFromGateway(self->mResponse, answer);
                 self->write();
             });
         });
@@ -347,22 +346,22 @@ private:
 
     void write()
     {
-        m_server.service.log(requestLogLine(m_request, m_response.result_int()));
-        m_response.set(http::field::date, httpDate(unixSeconds(std::chrono::system_clock::now())));
-        m_response.keep_alive(!m_close && m_served + 1 < kMaxRequestsPerConnection);
-        m_response.prepare_payload();
-        if (m_request.method() == http::verb::head) {
-            const auto length = m_response.body().size();
-            m_response.body().clear();
-            m_response.content_length(length);
+        mServer.service.log(requestLogLine(mRequest, mResponse.result_int()));
+        mResponse.set(http::field::date, httpDate(unixSeconds(std::chrono::system_clock::now())));
+        mResponse.keep_alive(!mClose && mServed + 1 < kMaxRequestsPerConnection);
+        mResponse.prepare_payload();
+        if (mRequest.method() == http::verb::head) {
+            const auto length = mResponse.body().size();
+            mResponse.body().clear();
+            mResponse.content_length(length);
         }
-        m_stream.expires_after(kWriteTimeout);
-        http::async_write(m_stream, m_response,
+        mStream.expires_after(kWriteTimeout);
+        http::async_write(mStream, mResponse,
                           [self = shared_from_this()](beast::error_code ec, std::size_t) {
                               if (ec)
                                   return self->close();
-                              ++self->m_served;
-                              if (self->m_close)
+                              ++self->mServed;
+                              if (self->mClose)
                                   return self->finish();
                               self->waitForRequest();
                           });
@@ -374,38 +373,38 @@ private:
     void finish()
     {
         beast::error_code ignored;
-        m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        m_buffer.clear();
-        m_stream.expires_after(std::chrono::milliseconds(1600));
+        mStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        mBuffer.clear();
+        mStream.expires_after(std::chrono::milliseconds(1600));
         drain();
     }
     void drain()
     {
-        if (m_buffer.size() > 0)
-            m_buffer.clear();
-        m_stream.async_read_some(m_buffer.prepare(4096),
-                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                                     self->m_buffer.commit(n);
-                                     if (ec)
-                                         return self->close();
-                                     self->drain();
-                                 });
+        if (mBuffer.size() > 0)
+            mBuffer.clear();
+        mStream.async_read_some(mBuffer.prepare(4096),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    self->mBuffer.commit(n);
+                                    if (ec)
+                                        return self->close();
+                                    self->drain();
+                                });
     }
 
     void close()
     {
         beast::error_code ignored;
-        m_stream.socket().close(ignored);
+        mStream.socket().close(ignored);
     }
 
-    beast::tcp_stream m_stream;
-    Server::Impl &m_server;
-    beast::flat_buffer m_buffer{kMaxRequestBytes + kMaxBodyBytes + 1024};
-    std::optional<http::request_parser<http::string_body>> m_parser;
-    Request m_request;
-    Response m_response;
-    int m_served = 0;
-    bool m_close = false;
+    beast::tcp_stream mStream;
+    Server::Impl &mServer;
+    beast::flat_buffer mBuffer{kMaxRequestBytes + kMaxBodyBytes + 1024};
+    std::optional<http::request_parser<http::string_body>> mParser;
+    Request mRequest;
+    Response mResponse;
+    int mServed = 0;
+    bool mClose = false;
 };
 
 } // namespace
@@ -429,7 +428,7 @@ void Server::Impl::accept()
     });
 }
 
-Server::Server(Service service) : m_impl(std::make_unique<Impl>(std::move(service)))
+Server::Server(Service service) : mImpl(std::make_unique<Impl>(std::move(service)))
 {
     // Each connection is a descriptor: allow as many as the system lets us have.
     rlimit files{};
@@ -437,19 +436,19 @@ Server::Server(Service service) : m_impl(std::make_unique<Impl>(std::move(servic
         files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1 << 16);
         ::setrlimit(RLIMIT_NOFILE, &files);
         ::getrlimit(RLIMIT_NOFILE, &files);
-        m_impl->maxConnections = files.rlim_cur > 128 ? std::size_t(files.rlim_cur) - 64 : 64;
+        mImpl->maxConnections = files.rlim_cur > 128 ? std::size_t(files.rlim_cur) - 64 : 64;
     }
 }
 
 Server::~Server()
 {
-    m_impl->workers.join();
+    mImpl->workers.join();
 }
 
 bool Server::listen(const std::string &host, int port, std::string &error)
 {
     beast::error_code ec;
-    tcp::resolver resolver(m_impl->io);
+    tcp::resolver resolver(mImpl->io);
     const auto endpoints
             = resolver.resolve(host, std::to_string(port),
                                tcp::resolver::numeric_service | tcp::resolver::passive, ec);
@@ -458,7 +457,7 @@ bool Server::listen(const std::string &host, int port, std::string &error)
         return false;
     }
     const tcp::endpoint endpoint = *endpoints.begin();
-    auto &acceptor = m_impl->acceptor;
+    auto &acceptor = mImpl->acceptor;
     // SO_REUSEADDR lets a restart bind while old connections linger; unlike
     // SO_REUSEPORT it never lets a second service share a listening port.
     if (acceptor.open(endpoint.protocol(), ec)
@@ -475,18 +474,18 @@ bool Server::listen(const std::string &host, int port, std::string &error)
 int Server::port() const
 {
     beast::error_code ec;
-    return m_impl->acceptor.local_endpoint(ec).port();
+    return mImpl->acceptor.local_endpoint(ec).port();
 }
 
 void Server::run()
 {
-    m_impl->accept();
-    m_impl->io.run();
+    mImpl->accept();
+    mImpl->io.run();
 }
 
 void Server::stop()
 {
-    asio::post(m_impl->io, [impl = m_impl.get()] {
+    asio::post(mImpl->io, [impl = mImpl.get()] {
         beast::error_code ignored;
         impl->acceptor.close(ignored);
         impl->io.stop();

@@ -82,7 +82,7 @@ public:
     struct Impl; // the listener, the polling thread's loop and the workers
 
 private:
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> mImpl;
 };
 
 } // namespace quoted
