@@ -72,7 +72,7 @@ public:
 // standing in for it.
 QString listedFamily(const QFont &font)
 {
-    const QString shown = QFontInfo(font).family();
+    QString shown = QFontInfo(font).family();
     const QStringList families = QFontDatabase::families();
     if (families.contains(shown))
         return shown;

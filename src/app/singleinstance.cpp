@@ -70,9 +70,9 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::serverName()
 {
-    const QString name = QStringLiteral("tallow-marquee-%1-display%2")
-                                 .arg(QString::fromLocal8Bit(SingleInstancePlatform::userTag()),
-                                      displayName());
+    QString name = QStringLiteral("tallow-marquee-%1-display%2")
+                           .arg(QString::fromLocal8Bit(SingleInstancePlatform::userTag()),
+                                displayName());
     // Without a runtime folder a name in the current or the temporary folder
     // could be taken first by another user: a folder of the user's own takes
     // its place.

@@ -632,6 +632,7 @@ void Form2::Timer1_Timer()
         const auto centredX = [&](const QString &text) {
             const auto whole
                     = [](double value) { return static_cast<std::int64_t>(std::nearbyint(value)); };
+            // NOLINTNEXTLINE(bugprone-integer-division): the halves are whole twips on purpose
             return double(whole(Picture1->twipsWidth()) / 2 - whole(Picture1->textWidth(text)) / 2);
         };
         for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {

@@ -15,7 +15,7 @@ namespace Quote {
 class NetworkFetcher final : public Fetcher
 {
 public:
-    static constexpr qsizetype DefaultBodyLimit = 64 * 1024;
+    static constexpr qsizetype DefaultBodyLimit = qsizetype{64} * 1024;
 
     explicit NetworkFetcher(std::chrono::milliseconds timeLimit = std::chrono::seconds(60),
                             qsizetype bodyLimit = DefaultBodyLimit);

@@ -138,7 +138,7 @@ ServiceConfig readServiceConfig()
     if (path.isEmpty())
         return config;
     QFile file(path);
-    const qint64 sizeLimit = 64 * 1024;
+    const qint64 sizeLimit = qint64{64} * 1024;
     if (file.size() > sizeLimit) {
         reportConfigProblem(QStringLiteral("%1 is larger than %2 bytes; using the built-in "
                                            "service address")

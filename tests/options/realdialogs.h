@@ -26,7 +26,7 @@ private:
 };
 
 // Answers the next modal window from inside the event loop that shows it.
-inline void whenModal(std::function<void(QWidget *)> answer)
+inline void whenModal(const std::function<void(QWidget *)> &answer)
 {
     auto *poll = new QTimer;
     poll->setInterval(10);

@@ -99,7 +99,9 @@ TestServer::Responder responder(const QString &mode)
     if (mode == "silent")
         return [](Connection &c) { c.hold(); };
     if (mode == "endless chunked")
-        return [](Connection &c) { sendChunked(c, QByteArray(64 * 1024, 'x'), 64 << 20); };
+        return [](Connection &c) {
+            sendChunked(c, QByteArray(qsizetype{64} * 1024, 'x'), 64 << 20);
+        };
     if (mode == "2 MiB")
         return [](Connection &c) { c.send(httpReply("200 OK", QByteArray(2 << 20, 'x'))); };
     if (mode == "503 text") {

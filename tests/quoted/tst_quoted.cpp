@@ -32,7 +32,8 @@ struct Reply
 
 size_t collect(char *data, size_t size, size_t count, void *body)
 {
-    static_cast<QByteArray *>(body)->append(data, qsizetype(size * count));
+    static_cast<QByteArray *>(body)->append(
+            data, static_cast<qsizetype>(size) * static_cast<qsizetype>(count));
     return size * count;
 }
 
@@ -60,7 +61,7 @@ Reply fetch(CURL *curl, quint16 port, const QByteArray &target, const char *meth
 Reply fetch(quint16 port, const QByteArray &target, const char *method = nullptr)
 {
     CURL *curl = curl_easy_init();
-    const Reply reply = fetch(curl, port, target, method);
+    Reply reply = fetch(curl, port, target, method);
     curl_easy_cleanup(curl);
     return reply;
 }
@@ -139,9 +140,10 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(mListener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(mListener, 128);
-        ::getsockname(mListener, reinterpret_cast<sockaddr *>(&addr), &len);
+        if (::bind(mListener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
+            || ::listen(mListener, 128) != 0
+            || ::getsockname(mListener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+            qFatal("the stand-in provider cannot listen on loopback");
         url = "http://127.0.0.1:" + QString::number(ntohs(addr.sin_port));
         mAcceptor = std::thread([this] {
             for (pollfd pfd{mListener, POLLIN, 0}; !mStop; pfd.revents = 0) {
@@ -520,6 +522,7 @@ private slots:
     {
         std::atomic<int> ok{0};
         std::vector<std::thread> clients;
+        clients.reserve(32);
         for (int c = 0; c < 32; ++c) {
             clients.emplace_back([&ok, c, port = mService->port] {
                 CURL *curl = curl_easy_init();
@@ -773,6 +776,7 @@ private slots:
 
         std::atomic<int> answered{0};
         std::vector<std::thread> clients;
+        clients.reserve(100);
         for (int c = 0; c < 100; ++c)
             clients.emplace_back([&answered, port = service.port] {
                 const Reply reply = fetch(port, quoteTarget("SLOW"));

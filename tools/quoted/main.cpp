@@ -236,7 +236,7 @@ bool parseSeconds(const std::string &value, std::chrono::seconds &out)
     long long seconds = -1;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
     if (ec != std::errc() || end != value.data() + value.size() || seconds < 0
-        || seconds > 365 * 86400)
+        || seconds > 365LL * 86400)
         return false;
     out = std::chrono::seconds(seconds);
     return true;
