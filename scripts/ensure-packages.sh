@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
-# Usage: scripts/ensure-packages.sh run|test
+# Usage: scripts/ensure-packages.sh run|test|windows
 set -euo pipefail
 
 run_packages=(
@@ -16,11 +16,26 @@ test_packages=(
   desktop-file-utils appstream lintian
   clang libclang-rt-14-dev
 )
+# The Windows cross build (scripts/build-windows.sh), its installer and the
+# tests that run it under Wine.
+windows_packages=(
+  cmake ninja-build perl dpkg-dev patch pkg-config
+  qt6-base-dev qt6-base-dev-tools
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  nsis zip unzip
+  wine wine64 xvfb openbox xdotool x11-utils x11-apps imagemagick
+)
 
-wanted=("${run_packages[@]}")
-if [ "${1:-run}" = test ]; then
-  wanted+=("${test_packages[@]}")
-fi
+wanted=()
+case "${1:-run}" in
+  run) wanted=("${run_packages[@]}") ;;
+  test) wanted=("${run_packages[@]}" "${test_packages[@]}") ;;
+  windows) wanted=("${windows_packages[@]}") ;;
+  *)
+    echo "usage: $0 run|test|windows" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for pkg in "${wanted[@]}"; do
@@ -38,7 +53,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${sudo_cmd[@]}" apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The conversion tests run again under a locale that writes decimals with a comma.

@@ -1,14 +1,9 @@
 #include "app/seams.h"
 
 #include "app/appshell.h"
-#include "app/colors.h"
+#include "app/platformdialogs.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QColorDialog>
-#include <QFontDialog>
-#include <QFontInfo>
-#include <QGroupBox>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -20,7 +15,7 @@ namespace {
 // back from the one before it.
 QPointer<QWidget> gBoxOwner;
 
-class QtDialogs final : public Dialogs
+class ProductionDialogs final : public Dialogs
 {
 public:
     void message(QWidget *parent, const QString &text, const QString &title, BoxIcon icon) override
@@ -53,47 +48,14 @@ public:
     void chooseColor(QWidget *parent, std::uint32_t &color) override;
 };
 
-void QtDialogs::chooseFont(QWidget *parent, FontChoice &font)
+void ProductionDialogs::chooseFont(QWidget *parent, FontChoice &font)
 {
-    QFont preset(font.name);
-    preset.setBold(font.bold);
-    preset.setItalic(font.italic);
-    if (font.size > 0)
-        preset.setPointSizeF(font.size);
-    // The dialog lists real families only: a name that the font system
-    // substitutes ("Arial" for its metric twin) must be given as the family it
-    // resolves to, or the dialog falls back to another family and style.
-    const QString resolved = QFontInfo(preset).family();
-    preset.setFamilies({resolved});
-
-    QFontDialog dialog(preset, parent);
-    dialog.setOption(QFontDialog::DontUseNativeDialog);
-    // Strike-through and underline are not offered: they keep their stored
-    // values. The effects group is the one holding check boxes.
-    for (QGroupBox *group : dialog.findChildren<QGroupBox *>()) {
-        if (!group->findChildren<QCheckBox *>().isEmpty())
-            group->hide();
-    }
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QFont chosen = dialog.selectedFont();
-    // Keeping the stored name while the user keeps its family leaves
-    // "Arial" as "Arial" rather than the name of the face standing in for it.
-    if (chosen.family() != resolved || font.name.isEmpty())
-        font.name = chosen.family();
-    font.bold = chosen.bold();
-    font.italic = chosen.italic();
-    if (chosen.pointSizeF() > 0)
-        font.size = static_cast<float>(chosen.pointSizeF());
+    PlatformDialogs::chooseFont(parent, font);
 }
 
-void QtDialogs::chooseColor(QWidget *parent, std::uint32_t &color)
+void ProductionDialogs::chooseColor(QWidget *parent, std::uint32_t &color)
 {
-    QColorDialog dialog(Colors::toQColor(color), parent);
-    dialog.setOption(QColorDialog::DontUseNativeDialog);
-    // On Cancel the value stays as given, a system colour included.
-    if (dialog.exec() == QDialog::Accepted)
-        color = Colors::fromQColor(dialog.selectedColor());
+    PlatformDialogs::chooseColor(parent, color);
 }
 
 class SystemClock final : public Clock
@@ -113,7 +75,7 @@ Dialogs &Dialogs::instance()
 
 Dialogs &Dialogs::production()
 {
-    static QtDialogs dialogs;
+    static ProductionDialogs dialogs;
     return dialogs;
 }
 
