@@ -1,13 +1,9 @@
 #include "gateway.h"
 
+#include "platform.h"
 #include "quotebook.h"
 
-#include <curl/curl.h>
 #include <nlohmann/json.hpp>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -121,8 +117,7 @@ int decimalsFor(double last)
 std::string utcStamp(std::int64_t unixTime)
 {
     const std::time_t when = std::time_t(unixTime);
-    std::tm tm{};
-    gmtime_r(&when, &tm);
+    const std::tm tm = platform::utc(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
     return stamp;
@@ -180,9 +175,8 @@ std::int64_t retryAfterSeconds(const std::string &value)
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
     if (!value.empty() && ec == std::errc() && end == value.data() + value.size())
         return std::clamp<std::int64_t>(seconds, 1, 86400);
-    const std::time_t at = curl_getdate(value.c_str(), nullptr); // an HTTP date
-    if (at > 0)
-        return std::clamp<std::int64_t>(at - std::time(nullptr), 1, 86400);
+    if (const auto at = parseHttpDate(value))
+        return std::clamp<std::int64_t>(*at - std::time(nullptr), 1, 86400);
     return kDefaultPauseSeconds;
 }
 
@@ -407,81 +401,6 @@ Outcome readProviderReply(Provider provider, const ProviderReply &reply)
     return failed("unknown provider");
 }
 
-namespace {
-
-struct Transfer
-{
-    ProviderReply *reply;
-    bool tooLarge = false;
-};
-
-size_t takeBody(char *data, size_t size, size_t count, void *user)
-{
-    auto *t = static_cast<Transfer *>(user);
-    if (t->reply->body.size() + size * count > kMaxProviderReply) {
-        t->tooLarge = true;
-        return 0; // ends the transfer
-    }
-    t->reply->body.append(data, size * count);
-    return size * count;
-}
-
-size_t takeHeader(char *data, size_t size, size_t count, void *user)
-{
-    const std::string_view line(data, size * count);
-    constexpr std::string_view name = "retry-after:";
-    if (line.size() > name.size() && line.size() < 128
-        && upperAscii(line.substr(0, name.size())) == upperAscii(name)) {
-        std::string value(line.substr(name.size()));
-        const auto first = value.find_first_not_of(" \t");
-        const auto last = value.find_last_not_of(" \t\r\n");
-        static_cast<Transfer *>(user)->reply->retryAfter
-                = first == std::string::npos ? "" : value.substr(first, last - first + 1);
-    }
-    return size * count;
-}
-
-} // namespace
-
-ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
-{
-    ProviderReply reply;
-    Transfer transfer{&reply};
-    CURL *curl = curl_easy_init();
-    if (!curl) {
-        reply.failure = "cannot start a request";
-        return reply;
-    }
-    char error[CURL_ERROR_SIZE] = "";
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // timeouts without signals: many threads fetch
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // decoded bytes still count to the limit
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "tallow-quoted");
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxProviderReply));
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, takeBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, takeHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    const CURLcode result = curl_easy_perform(curl);
-    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
-        reply.failure = "reply over 1 MiB refused";
-    else if (result != CURLE_OK)
-        reply.failure = error[0] ? error : curl_easy_strerror(result);
-    else
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
-    curl_easy_cleanup(curl);
-    if (!reply.failure.empty())
-        reply.body.clear();
-    return reply;
-}
-
 Gateway::Gateway(Settings settings, Fetch fetch, Clock clock, Log log)
     : m_settings(std::move(settings)), m_fetch(std::move(fetch)), m_clock(std::move(clock)),
       m_log(std::move(log))
@@ -560,37 +479,6 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
     m_log("provider " + std::string(providerName(m_settings.provider)) + ", symbol " + name + ": "
           + entry.lastFailure);
     return fromCache(symbol, entry, m_clock(), entry.lastFailure);
-}
-
-std::string readRegularFile(const std::string &path, std::size_t limit, std::string &out)
-{
-    out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::strerror(errno);
-    struct stat st = {};
-    std::string problem;
-    if (::fstat(fd, &st) != 0)
-        problem = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        problem = "not a regular file";
-    char buffer[65536];
-    while (problem.empty() && out.size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit + 1 - out.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            problem = std::strerror(errno);
-        if (n <= 0)
-            break;
-        out.append(buffer, size_t(n));
-    }
-    ::close(fd);
-    if (problem.empty() && out.size() > limit)
-        problem = "larger than " + std::to_string(limit >> 20) + " MiB";
-    if (!problem.empty())
-        out.clear();
-    return problem;
 }
 
 } // namespace quoted

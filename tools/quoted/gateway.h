@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -54,10 +55,17 @@ struct Outcome
 // Reads the provider's reply to a quote request.
 Outcome readProviderReply(Provider provider, const ProviderReply &reply);
 
-// One provider request over libcurl: HTTPS with certificate verification, at
-// most `timeoutMs`, replies over kMaxProviderReply refused.
+// One provider request (libcurl, or WinHTTP on Windows): HTTPS with
+// certificate verification, no redirects, at most `timeoutMs`, replies over
+// kMaxProviderReply refused.
 constexpr std::size_t kMaxProviderReply = 1 << 20;
 ProviderReply fetchOverHttp(const std::string &url, long timeoutMs);
+
+// Once, before any thread starts.
+void initProviderHttp();
+
+// The time an HTTP date ("Wed, 09 Dec 2026 03:00:00 GMT") names.
+std::optional<std::time_t> parseHttpDate(const std::string &text);
 
 class Gateway
 {

@@ -4,19 +4,13 @@
 // delayed quotes fetched from a market-data provider through a cache.
 
 #include "gateway.h"
+#include "platform.h"
 #include "quotebook.h"
 #include "service.h"
-
-#include <curl/curl.h>
-
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -82,8 +76,7 @@ const char *const kUsage
 void logLine(const std::string &message)
 {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
+    const std::tm tm = platform::utc(now);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ ", &tm);
     const std::string line = stamp + message + '\n';
@@ -118,18 +111,14 @@ public:
         if (m_path.empty())
             return m_table;
         std::lock_guard lock(m_mutex);
-        struct stat st = {};
-        if (::stat(m_path.c_str(), &st) != 0) {
+        platform::FileIdentity sig;
+        if (const std::string failure = platform::identify(m_path, sig); !failure.empty()) {
             if (!m_missing)
-                logLine("data file " + m_path + ": " + std::strerror(errno)
-                        + "; keeping the last good data");
+                logLine("data file " + m_path + ": " + failure + "; keeping the last good data");
             m_missing = true;
             return m_table;
         }
         m_missing = false;
-        const Signature sig{st.st_dev,         st.st_ino,          st.st_size,
-                            st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
-                            st.st_ctim.tv_nsec};
         if (sig == m_seen)
             return m_table;
         m_seen = sig;
@@ -153,22 +142,10 @@ public:
     }
 
 private:
-    struct Signature
-    {
-        dev_t dev;
-        ino_t ino;
-        off_t size;
-        std::time_t mtime;
-        long mtimeNs;
-        std::time_t ctime;
-        long ctimeNs;
-        bool operator==(const Signature &) const = default;
-    };
-
     std::string m_path;
     std::mutex m_mutex;
     std::shared_ptr<const Table> m_table;
-    std::optional<Signature> m_seen;
+    std::optional<platform::FileIdentity> m_seen;
     bool m_missing = false;
 };
 
@@ -315,11 +292,14 @@ std::string loadApiKey(const Options &options)
 
 int main(int argc, char **argv)
 {
+    // The log is one write per line on every platform: Windows buffers a
+    // redirected stderr, which would hold lines back and cut them in two.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     Options options;
     if (const int code = parseArguments(argc, argv, options); code >= 0)
         return code;
 
-    curl_global_init(CURL_GLOBAL_DEFAULT); // before any thread starts
+    initProviderHttp(); // before any thread starts
     QuoteSource source(options.dataFile);
     std::unique_ptr<Gateway> gateway;
     if (options.provider) {
@@ -346,14 +326,8 @@ int main(int argc, char **argv)
         logLine(kSampleNotice);
     }
 
-    // SIGINT and SIGTERM are taken by a thread of their own (blocked everywhere
-    // else, including the server's worker threads, which inherit this mask).
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Stop requests are taken by a thread of their own.
+    platform::prepareStop();
 
     Server server({options.token, [&source] { return source.current(); }, gateway.get(), logLine});
 
@@ -373,8 +347,7 @@ int main(int argc, char **argv)
     // stop() has no effect until the server runs, so keep asking until it has ended.
     std::atomic<bool> finished{false};
     std::thread stopper([&] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        platform::waitForStop();
         while (!finished) {
             server.stop();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -382,7 +355,7 @@ int main(int argc, char **argv)
     });
     const bool ok = server.listen_after_bind();
     finished = true;
-    pthread_kill(stopper.native_handle(), SIGTERM); // wakes the stopper if no signal came
+    platform::wakeStopWaiter(stopper); // in case no stop request came
     stopper.join();
     return ok ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "quotebook.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -240,8 +242,7 @@ std::string quoteXml(std::string_view symbol, const Quote *quote)
     const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
 
     const std::time_t when = std::time_t(quote->slot * kSlotSeconds);
-    std::tm tm{};
-    gmtime_r(&when, &tm);
+    const std::tm tm = platform::utc(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
 

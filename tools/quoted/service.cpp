@@ -1,9 +1,6 @@
 #include "service.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "netio.h"
 
 #include <algorithm>
 #include <chrono>
@@ -69,7 +66,7 @@ thread_local bool t_closeAfterResponse = false;
 class BoundedStream : public httplib::Stream
 {
 public:
-    BoundedStream(int sock, int timeoutMs) : m_sock(sock), m_timeoutMs(timeoutMs) { }
+    BoundedStream(socket_t sock, int timeoutMs) : m_sock(sock), m_timeoutMs(timeoutMs) { }
 
     void startRequest()
     {
@@ -77,7 +74,7 @@ public:
         m_deadline = std::chrono::steady_clock::now() + kRequestDeadline;
     }
     bool exhausted() const { return m_budget == 0; }
-    bool waitForRequest(int timeoutMs) const { return buffered() || waitFor(POLLIN, timeoutMs); }
+    bool waitForRequest(int timeoutMs) const { return buffered() || waitFor(false, timeoutMs); }
 
     bool is_readable() const override
     {
@@ -85,9 +82,9 @@ public:
             return true;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 m_deadline - std::chrono::steady_clock::now());
-        return left.count() > 0 && waitFor(POLLIN, std::min<int>(m_timeoutMs, int(left.count())));
+        return left.count() > 0 && waitFor(false, std::min<int>(m_timeoutMs, int(left.count())));
     }
-    bool is_writable() const override { return waitFor(POLLOUT, m_timeoutMs); }
+    bool is_writable() const override { return waitFor(true, m_timeoutMs); }
     ssize_t read(char *ptr, size_t size) override
     {
         if (m_budget == 0)
@@ -95,7 +92,7 @@ public:
         if (!buffered()) {
             if (!is_readable())
                 return -1;
-            const ssize_t n = ::recv(m_sock, m_buffer, sizeof m_buffer, 0);
+            const ssize_t n = netio::receive(m_sock, m_buffer, sizeof m_buffer);
             if (n <= 0)
                 return n;
             m_begin = 0;
@@ -109,40 +106,27 @@ public:
     }
     ssize_t write(const char *ptr, size_t size) override
     {
-        return is_writable() ? ::send(m_sock, ptr, size, MSG_NOSIGNAL) : -1;
+        return is_writable() ? netio::sendSome(m_sock, ptr, size) : -1;
     }
     void get_remote_ip_and_port(std::string &ip, int &port) const override
     {
-        address(::getpeername, ip, port);
+        netio::address(m_sock, true, ip, port);
     }
     void get_local_ip_and_port(std::string &ip, int &port) const override
     {
-        address(::getsockname, ip, port);
+        netio::address(m_sock, false, ip, port);
     }
     socket_t socket() const override { return m_sock; }
 
 private:
     bool buffered() const { return m_begin < m_end; }
-    bool waitFor(short events, int timeoutMs) const
+    bool waitFor(bool write, int timeoutMs) const
     {
-        pollfd pfd{m_sock, events, 0};
-        return ::poll(&pfd, 1, timeoutMs) > 0;
-    }
-    void address(int (*query)(int, sockaddr *, socklen_t *), std::string &ip, int &port) const
-    {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        char host[NI_MAXHOST], service[NI_MAXSERV];
-        if (query(m_sock, reinterpret_cast<sockaddr *>(&addr), &len) == 0
-            && ::getnameinfo(reinterpret_cast<sockaddr *>(&addr), len, host, sizeof host, service,
-                             sizeof service, NI_NUMERICHOST | NI_NUMERICSERV)
-                    == 0) {
-            ip = host;
-            port = std::atoi(service);
-        }
+        return netio::waitFor(m_sock, write, timeoutMs);
     }
 
-    int m_sock, m_timeoutMs;
+    socket_t m_sock;
+    int m_timeoutMs;
     char m_buffer[4096];
     size_t m_begin = 0, m_end = 0, m_budget = kMaxRequestBytes;
     std::chrono::steady_clock::time_point m_deadline;
@@ -230,17 +214,16 @@ bool Server::process_and_close_socket(socket_t sock)
         ok = process_request(stream, count == 1, closed, nullptr) && !closed && !stream.exhausted()
                 && !t_closeAfterResponse;
     }
-    ::shutdown(sock, SHUT_WR);
+    netio::shutdownWrite(sock);
     // Read what the client still sends for a moment (bounded), so that closing
     // with unread input does not reset the connection before it has the reply.
     if (stream.exhausted() || t_closeAfterResponse) {
         char sink[4096];
-        pollfd pfd{sock, POLLIN, 0};
         int reads = 16;
-        while (reads-- > 0 && ::poll(&pfd, 1, 100) > 0 && ::recv(sock, sink, sizeof sink, 0) > 0) {
-        }
+        while (reads-- > 0 && netio::waitFor(sock, false, 100)
+               && netio::receive(sock, sink, sizeof sink) > 0) { }
     }
-    ::close(sock);
+    netio::close(sock);
     return ok;
 }
 
