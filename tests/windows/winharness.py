@@ -39,20 +39,24 @@ def wait_until(condition, timeout, what, interval=0.2):
         time.sleep(interval)
 
 
-def wine_missing():
-    for tool in ("wine", "wineserver", "Xvfb", "openbox", "xdotool"):
+def wine_missing(display=True):
+    for tool in ("wine", "wineserver") + (("Xvfb", "openbox", "xdotool") if display else ()):
         if not shutil.which(tool):
             return tool
     return None
 
 
 class WineSession:
-    def __init__(self, width=1280, height=1024):
+    def __init__(self, width=1280, height=1024, display=True):
         self.tmp = tempfile.mkdtemp(prefix="tallow-wine-")
         self.prefix = os.path.join(self.tmp, "prefix")
         self.processes = []
         self.width, self.height = width, height
-        self._start_display()
+        if display:
+            self._start_display()
+        else:
+            # Console programs only: Wine runs without any X display.
+            self.env = dict(os.environ, DISPLAY="")
         self.env.update(
             WINEPREFIX=self.prefix,
             WINEARCH="win64",
@@ -92,6 +96,7 @@ class WineSession:
 
     # --- the Wine prefix ----------------------------------------------------
     def _make_prefix(self):
+        # Wine prints its own notes while it sets up a prefix; nothing of ours.
         subprocess.run(["wineboot", "--init"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=600)
