@@ -275,6 +275,31 @@ QString selectText(const QDomDocument &document, const QString &path)
     return node.text();
 }
 
+// The service's optional word on the quote, <Notice> under the root: one line
+// of at most NoticeLength characters, whatever the reply holds. Line ends and
+// other control characters become blanks. "" when the reply has none.
+QString noticeOf(const QDomDocument &document)
+{
+    const QDomElement top = document.documentElement();
+    if (top.tagName() != QLatin1String("QuoteData"))
+        return {};
+    QString text = top.firstChildElement(QStringLiteral("Notice")).text();
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    text = text.simplified();
+    if (text.size() > NoticeLength) {
+        // Not in the middle of a surrogate pair.
+        qsizetype cut = NoticeLength;
+        if (text.at(cut - 1).isHighSurrogate())
+            --cut;
+        text.truncate(cut);
+    }
+    return text;
+}
+
 // The parser's reason is shown as a line of its own, ending with a line end
 // before the position lines.
 QString withLineEnd(const QString &reason)
@@ -324,7 +349,7 @@ QString decodeReply(const QByteArray &body, const QByteArray &contentType)
 } // namespace
 
 QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
-                       QWidget *boxParent)
+                       QWidget *boxParent, QString *notice)
 {
     if (reply.isEmpty()) // 102
         return {};
@@ -338,13 +363,12 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
     trap(106, [&] { loaded = loadReply(document, reply, error); });
     if (!loaded) {
         trap(108, [&] {
-            Dialogs::instance().message(
-                    boxParent,
-                    QStringLiteral("Error reading XML API") + AppShell::CrLf
-                            + QStringLiteral("error:") + withLineEnd(error.reason) + AppShell::CrLf
-                            + QStringLiteral("Line:") + QString::number(error.line) + AppShell::CrLf
-                            + QStringLiteral("position:") + QString::number(error.column),
-                    AppShell::appTitle(), BoxIcon::None);
+            trap.message(boxParent,
+                         QStringLiteral("Error reading XML API") + AppShell::CrLf
+                                 + QStringLiteral("error:") + withLineEnd(error.reason)
+                                 + AppShell::CrLf + QStringLiteral("Line:")
+                                 + QString::number(error.line) + AppShell::CrLf
+                                 + QStringLiteral("position:") + QString::number(error.column));
         });
     } else {
         // Each line is appended only once its whole step has succeeded.
@@ -370,6 +394,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
                         + AppShell::CrLf + Convert::formatTimeOfDay(fetched);
             });
         }
+        if (notice)
+            *notice = noticeOf(document);
     }
     trap(124, [&] { document.clear(); });
     return result;
@@ -404,7 +430,7 @@ QString requestUrl(const QString &symbol)
             + encoded(symbol) + QStringLiteral("&LicenseKey=") + encoded(config.token);
 }
 
-QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent)
+QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent, QString *notice)
 {
     QByteArray body;
     QByteArray contentType;
@@ -412,7 +438,7 @@ QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent
         body = Fetcher::instance().get(requestUrl(symbol));
         contentType = Fetcher::instance().contentType();
     });
-    return buildQuoteText(trap, symbol, decodeReply(body, contentType), boxParent);
+    return buildQuoteText(trap, symbol, decodeReply(body, contentType), boxParent, notice);
 }
 
 } // namespace Quote

@@ -50,10 +50,17 @@ QString requestUrl(const QString &symbol);
 // Fetches and parses the quote of `symbol`, each step under the caller's
 // error trap. Returns the quote text, or "" when nothing could be fetched or
 // parsed. The box about a reply that is not XML gets `boxParent`.
-QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent = nullptr);
+// A reply may carry a <Notice> from the service (simulated prices, a stale
+// quote); it is not part of the quote text and goes to `notice` when given:
+// "" for a reply that parsed without one, untouched when nothing parsed.
+QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent = nullptr,
+                      QString *notice = nullptr);
 
 // The part of getStockQuote after the fetch: turns a reply into the quote text.
 QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
-                       QWidget *boxParent = nullptr);
+                       QWidget *boxParent = nullptr, QString *notice = nullptr);
+
+// The longest notice shown; a longer one is cut.
+inline constexpr qsizetype NoticeLength = 120;
 
 } // namespace Quote

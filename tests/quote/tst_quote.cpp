@@ -142,6 +142,8 @@ private slots:
 
     void quoteText_data();
     void quoteText();
+    void notice_data();
+    void notice();
     void replyThatIsNotXml_data();
     void replyThatIsNotXml();
     void replyEncoding_data();
@@ -263,6 +265,42 @@ void TestQuote::quoteText()
         reports << errorReport(Errors::ObjectNotSet, "Form2", "getStockQuote", step);
     QCOMPARE(mEnv->dialogs.errorTexts(), reports);
     QCOMPARE(mEnv->dialogs.messages.size(), reports.size());
+}
+
+void TestQuote::notice_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("expected"); // the notice; the quote text never holds it
+
+    QTest::newRow("none") << QByteArray("<QuoteData><StockChange>1</StockChange></QuoteData>")
+                          << "";
+    QTest::newRow("sample mode") << QByteArray("<QuoteData><StockChange>1</StockChange>"
+                                               "<Notice>Simulated prices</Notice></QuoteData>")
+                                 << "Simulated prices";
+    QTest::newRow("one line") << QByteArray("<QuoteData><Notice> a\r\n b&#9;c\n</Notice>"
+                                            "<StockChange>1</StockChange></QuoteData>")
+                              << "a b c";
+    QTest::newRow("cut to 120") << "<QuoteData><StockChange>1</StockChange><Notice>"
+                    + QByteArray(130, 'x') + "</Notice></QuoteData>"
+                                << QString(120, QLatin1Char('x'));
+    QTest::newRow("only under the root")
+            << QByteArray("<QuoteData><StockChange>1</StockChange><Q><Notice>x</Notice></Q>"
+                          "</QuoteData>")
+            << "";
+    QTest::newRow("not XML keeps the last one") << QByteArray("<html>") << "previous";
+}
+
+void TestQuote::notice()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, expected);
+    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
+    QString notice = QStringLiteral("previous");
+    const QString text = Quote::buildQuoteText(trap, QStringLiteral("MSFT"),
+                                               QString::fromUtf8(reply), nullptr, &notice);
+    QCOMPARE(notice, expected);
+    if (!text.isEmpty())
+        QCOMPARE(text, QStringLiteral("MSFT\r\nStock Change: 1\r\n"));
 }
 
 void TestQuote::replyThatIsNotXml_data()
