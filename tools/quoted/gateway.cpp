@@ -430,8 +430,7 @@ Gateway::Answer Gateway::served(std::string_view symbol, const Entry &entry, Tim
     } else if (failing && now - entry.goodAt >= m_settings.cache) {
         // Older than the cache period: the display says since when, and why.
         const std::time_t when = std::time_t(entry.quoteTime);
-        std::tm tm{};
-        gmtime_r(&when, &tm);
+        const std::tm tm = platform::utc(when);
         char stamp[16];
         std::strftime(stamp, sizeof stamp, "%H:%M", &tm);
         notice = std::string("As of ") + stamp + " UTC, " + providerName(m_settings.provider)
