@@ -343,6 +343,9 @@ int main(int argc, char **argv)
     const bool v6 = options.host.find(':') != std::string::npos;
     std::fprintf(stderr, "listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
                  v6 ? "]" : "", port);
+    // A failure to listen above stays readable in the console; from here on
+    // the log is for a redirected stderr.
+    platform::hideOwnConsole();
 
     // stop() has no effect until the server runs, so keep asking until it has ended.
     std::atomic<bool> finished{false};

@@ -19,6 +19,11 @@ void prepareStop();
 void waitForStop();
 void wakeStopWaiter(std::thread &waiter);
 
+// Started on its own (at log-on, or from a file manager) the service runs
+// without a window: a console opened only for this process is hidden. One
+// shared with a shell stays. Does nothing where there are no such consoles.
+void hideOwnConsole();
+
 // What identifies a file's content without reading it: device, file number,
 // size and the modification and change times. Equal identities are taken as
 // the same content.

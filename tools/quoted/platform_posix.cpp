@@ -49,6 +49,8 @@ void wakeStopWaiter(std::thread &waiter)
     pthread_kill(waiter.native_handle(), SIGTERM);
 }
 
+void hideOwnConsole() { }
+
 std::string identify(const std::string &path, FileIdentity &identity)
 {
     struct stat st = {};

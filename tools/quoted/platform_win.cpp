@@ -85,6 +85,14 @@ void wakeStopWaiter(std::thread &)
     SetEvent(g_stop);
 }
 
+void hideOwnConsole()
+{
+    DWORD processes[2];
+    HWND console = GetConsoleWindow();
+    if (console && GetConsoleProcessList(processes, 2) == 1)
+        ShowWindow(console, SW_HIDE);
+}
+
 std::string identify(const std::string &path, FileIdentity &identity)
 {
     // No access asked: only the attributes are read, whatever the sharing.
