@@ -4,11 +4,59 @@
 
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
 
+#include <cstdlib>
+#include <tuple>
+
 // Qt's own font and colour dialogs, where the platform has no common dialogs.
+
+namespace {
+
+// The family of the dialog's list that the font system shows for `font`: a
+// name it substitutes ("Arial" for its metric twin) gives the family
+// standing in for it.
+QString listedFamily(const QFont &font)
+{
+    const QString shown = QFontInfo(font).family();
+    const QStringList families = QFontDatabase::families();
+    if (families.contains(shown))
+        return shown;
+    for (const QString &family : families) {
+        if (family.compare(shown, Qt::CaseInsensitive) == 0)
+            return family;
+    }
+    return shown;
+}
+
+// The face of `family` with the weight and slant of `font`. The dialog finds
+// a face by its style name, and a regular face is not always "Regular" (the
+// DejaVu families call it "Book"): without the name it opens on the family's
+// first face, often an oblique or condensed one. Among faces that fit
+// equally, the one the font system picks, then the shortest name (the plain
+// face before its condensed twin).
+QString faceOf(const QString &family, const QFont &font)
+{
+    const QString picked = QFontInfo(font).styleName();
+    QString best;
+    std::tuple<bool, int, bool, qsizetype> bestRank;
+    for (const QString &style : QFontDatabase::styles(family)) {
+        const QFont face = QFontDatabase::font(family, style, 12);
+        const std::tuple<bool, int, bool, qsizetype> rank{face.italic() != font.italic(),
+                                                          std::abs(face.weight() - font.weight()),
+                                                          style != picked, style.size()};
+        if (best.isEmpty() || rank < bestRank) {
+            best = style;
+            bestRank = rank;
+        }
+    }
+    return best;
+}
+
+} // namespace
 
 namespace PlatformDialogs {
 
@@ -19,11 +67,9 @@ void chooseFont(QWidget *parent, FontChoice &font)
     preset.setItalic(font.italic);
     if (font.size > 0)
         preset.setPointSizeF(font.size);
-    // The dialog lists real families only: a name that the font system
-    // substitutes ("Arial" for its metric twin) must be given as the family it
-    // resolves to, or the dialog falls back to another family and style.
-    const QString resolved = QFontInfo(preset).family();
-    preset.setFamilies({resolved});
+    const QString family = listedFamily(preset);
+    preset.setFamilies({family});
+    preset.setStyleName(faceOf(family, preset));
 
     QFontDialog dialog(preset, parent);
     dialog.setOption(QFontDialog::DontUseNativeDialog);
@@ -33,16 +79,21 @@ void chooseFont(QWidget *parent, FontChoice &font)
         if (!group->findChildren<QCheckBox *>().isEmpty())
             group->hide();
     }
+    const QFont opened = dialog.currentFont();
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // What the user leaves as the dialog opened keeps the values it was
+    // given: "Arial" stays "Arial" rather than the name of the face standing
+    // in for it, and the face shown for a weight and slant stands for them.
     const QFont chosen = dialog.selectedFont();
-    // Keeping the stored name while the user keeps its family leaves
-    // "Arial" as "Arial" rather than the name of the face standing in for it.
-    if (chosen.family() != resolved || font.name.isEmpty())
+    const bool sameFamily = chosen.family() == opened.family();
+    if (!sameFamily || font.name.isEmpty())
         font.name = chosen.family();
-    font.bold = chosen.bold();
-    font.italic = chosen.italic();
-    if (chosen.pointSizeF() > 0)
+    if (!sameFamily || QFontDatabase::styleString(chosen) != QFontDatabase::styleString(opened)) {
+        font.bold = chosen.bold();
+        font.italic = chosen.italic();
+    }
+    if (chosen.pointSizeF() > 0 && chosen.pointSizeF() != opened.pointSizeF())
         font.size = static_cast<float>(chosen.pointSizeF());
 }
 

@@ -25,15 +25,22 @@ public:
         QString shown = text;
         shown.replace(AppShell::CrLf, QStringLiteral("\n"));
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                        title, shown, QMessageBox::Ok, parent);
-        box.setTextFormat(Qt::PlainText);
-        box.setWindowModality(Qt::ApplicationModal);
+        // A box comes centred over its parent's window. One whose window is
+        // not shown yet (the display while it loads) would land at that
+        // window's unshown place, a corner of the screen: it comes over the
+        // window the user sees instead, the active one or the one the last
+        // box came over.
         QPointer<QWidget> owner = parent ? parent->window() : QApplication::activeWindow();
+        if (!owner || !owner->isVisible())
+            owner = QApplication::activeWindow();
+        if (!owner || !owner->isVisible())
+            owner = gBoxOwner && gBoxOwner->isVisible() ? gBoxOwner : nullptr;
         if (owner)
             gBoxOwner = owner;
-        else
-            owner = gBoxOwner;
+        QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                        title, shown, QMessageBox::Ok, owner);
+        box.setTextFormat(Qt::PlainText);
+        box.setWindowModality(Qt::ApplicationModal);
         if (const int wait = Dialogs::messageAutoClose(); wait > 0) {
             QTimer::singleShot(wait, &box, [&box] { box.button(QMessageBox::Ok)->click(); });
         }
