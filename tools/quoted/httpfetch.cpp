@@ -1,21 +1,15 @@
-#include "gateway.h"
+#include "httpfetch.h"
 
 #include <curl/curl.h>
 
-// Provider requests over libcurl.
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <string_view>
 
 namespace quoted {
 
 namespace {
-
-std::string upperAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
 
 struct Transfer
 {
@@ -39,12 +33,20 @@ size_t takeHeader(char *data, size_t size, size_t count, void *user)
     const std::string_view line(data, size * count);
     constexpr std::string_view name = "retry-after:";
     if (line.size() > name.size() && line.size() < 128
-        && upperAscii(line.substr(0, name.size())) == upperAscii(name)) {
+        && std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+               return a == std::tolower(static_cast<unsigned char>(b));
+           })) {
         std::string value(line.substr(name.size()));
         const auto first = value.find_first_not_of(" \t");
         const auto last = value.find_last_not_of(" \t\r\n");
-        static_cast<Transfer *>(user)->reply->retryAfter
-                = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+        value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+        // An HTTP date becomes the seconds until then, so readers see one form.
+        if (!value.empty() && value.find_first_not_of("0123456789") != std::string::npos) {
+            const std::time_t at = curl_getdate(value.c_str(), nullptr);
+            value = at > 0 ? std::to_string(std::max<std::int64_t>(1, at - std::time(nullptr)))
+                           : std::string();
+        }
+        static_cast<Transfer *>(user)->reply->retryAfter = value;
     }
     return size * count;
 }
@@ -88,17 +90,6 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     if (!reply.failure.empty())
         reply.body.clear();
     return reply;
-}
-
-void initProviderHttp()
-{
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-}
-
-std::optional<std::time_t> parseHttpDate(const std::string &text)
-{
-    const std::time_t at = curl_getdate(text.c_str(), nullptr);
-    return at > 0 ? std::optional(at) : std::nullopt;
 }
 
 } // namespace quoted
