@@ -261,8 +261,10 @@ unfiles_nsh=$build/uninstaller-files.nsh
 ) >"$unfiles_nsh"
 
 installer=$build/tallow-marquee-setup-$version.exe
+with_service=()
+[ -f "$stage/tallow-quoted.exe" ] && with_service=(-DWITH_SERVICE)
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DFILES="$files_nsh" \
-  -DUNFILES="$unfiles_nsh" -DOUTFILE="$installer" packaging/windows/installer.nsi
+  -DUNFILES="$unfiles_nsh" -DOUTFILE="$installer" "${with_service[@]}" packaging/windows/installer.nsi
 
 zipfile=$build/tallow-marquee-$version-win64.zip
 rm -f "$zipfile"
