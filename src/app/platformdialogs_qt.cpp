@@ -7,8 +7,11 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QLineEdit>
 
+#include <algorithm>
 #include <cstdlib>
 #include <tuple>
 
@@ -78,6 +81,14 @@ void chooseFont(QWidget *parent, FontChoice &font)
     for (QGroupBox *group : dialog.findChildren<QGroupBox *>()) {
         if (!group->findChildren<QCheckBox *>().isEmpty())
             group->hide();
+    }
+    // The sample box is one line of the dialog's own font high: a display
+    // size such as 72 points shows in it as nothing at all. It gets the
+    // height of the face it opens on, within reason.
+    if (const QList<QLineEdit *> edits = dialog.findChildren<QLineEdit *>(); edits.size() == 4) {
+        QLineEdit *sample = edits.last();
+        sample->setMinimumHeight(std::min(QFontMetrics(preset).height() + 12, 160));
+        dialog.resize(dialog.sizeHint());
     }
     const QFont opened = dialog.currentFont();
     if (dialog.exec() != QDialog::Accepted)
