@@ -66,8 +66,10 @@ QString usage()
             "Shows the quote of a stock symbol full screen in huge text, with a live clock.\n"
             "Run without options it opens the options window.\n"
             "\n"
-            "  --kiosk    open the display at once with the stored symbol, and close every\n"
-            "             message box by itself after 30 seconds (for a wall screen)\n"
+            "  --kiosk    for a wall screen: open the display at once with the stored\n"
+            "             symbol; the display reports failures on its bottom line and on\n"
+            "             standard error instead of in boxes, retries a failed fetch\n"
+            "             sooner and shrinks lines that do not fit\n"
             "  --help     show this help and exit\n"
             "  --version  show the version and exit\n");
 }
