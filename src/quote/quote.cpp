@@ -4,7 +4,7 @@
 #include "app/conversions.h"
 #include "app/errortrap.h"
 #include "app/seams.h"
-#include "quote/curlfetcher.h"
+#include "quote/networkfetcher.h"
 
 #include <QDebug>
 #include <QDir>
@@ -97,8 +97,6 @@ bool isValidToken(const QString &token)
     return true;
 }
 
-QString gSystemConfigFile = QStringLiteral("/etc/tallow-marquee/quote-service.ini");
-
 // The user's own copy: under $XDG_CONFIG_HOME when it names a folder, else
 // under ~/.config, as the desktop's base-directory rules say.
 QString userConfigFile()
@@ -130,8 +128,8 @@ ServiceConfig readServiceConfig()
 {
     ServiceConfig config;
     QString path;
-    for (const QString &candidate :
-         {AppShell::besideProgram(ConfigFile), userConfigFile(), gSystemConfigFile}) {
+    for (const QString &candidate : {AppShell::besideProgram(ConfigFile), userConfigFile(),
+                                     SystemConfigFile::instance().path()}) {
         if (QFileInfo(candidate).isFile()) {
             path = candidate;
             break;
@@ -211,8 +209,67 @@ struct ParseError
 // building anything, and leaves every other fault to the DOM parser's report.
 const int MaxDepth = 256;
 
+// Qt's XML readers check each attribute of an element against the others, so
+// their time grows with the square of the attributes on one element: 50,000
+// of them hold the reader for half a minute. A quote has none, so an element
+// with more than MaxAttributes is refused before any reader sees the reply.
+// The scan counts the "=" of each tag outside its quoted values and skips
+// comments, CDATA sections and processing instructions, where none count.
+const int MaxAttributes = 64;
+
+bool hasTooManyAttributes(const QString &reply, ParseError &error)
+{
+    const auto skipPast = [&reply](qsizetype from, QStringView end) {
+        const qsizetype found = reply.indexOf(end, from);
+        return found < 0 ? reply.size() : found + end.size();
+    };
+    qsizetype i = 0;
+    while ((i = reply.indexOf(QLatin1Char('<'), i)) >= 0) {
+        const QStringView rest = QStringView(reply).mid(i);
+        if (rest.startsWith(u"<!--")) {
+            i = skipPast(i + 4, u"-->");
+            continue;
+        }
+        if (rest.startsWith(u"<![CDATA[")) {
+            i = skipPast(i + 9, u"]]>");
+            continue;
+        }
+        if (rest.startsWith(u"<?")) {
+            i = skipPast(i + 2, u"?>");
+            continue;
+        }
+        const qsizetype start = i;
+        int attributes = 0;
+        QChar quote;
+        for (++i; i < reply.size(); ++i) {
+            const QChar c = reply.at(i);
+            if (!quote.isNull()) {
+                if (c == quote)
+                    quote = QChar();
+            } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                quote = c;
+            } else if (c == QLatin1Char('=')) {
+                ++attributes;
+            } else if (c == QLatin1Char('>') || c == QLatin1Char('<')) {
+                break;
+            }
+        }
+        if (attributes > MaxAttributes) {
+            const QStringView before = QStringView(reply).left(start);
+            error.reason = QStringLiteral("Elements with more than %1 attributes are not accepted.")
+                                   .arg(MaxAttributes);
+            error.line = int(before.count(QLatin1Char('\n'))) + 1;
+            error.column = int(start - (before.lastIndexOf(QLatin1Char('\n')) + 1)) + 1;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isRefused(const QString &reply, ParseError &error)
 {
+    if (hasTooManyAttributes(reply, error))
+        return true;
     QXmlStreamReader reader(reply);
     reader.setNamespaceProcessing(false);
     // Where a declaration may start: after the comments and processing
@@ -408,18 +465,14 @@ Fetcher &Fetcher::instance()
 
 Fetcher &Fetcher::production()
 {
-    static CurlFetcher curl;
-    return curl;
+    static NetworkFetcher network;
+    return network;
 }
 
-QString systemConfigFile()
+SystemConfigFile &SystemConfigFile::instance()
 {
-    return gSystemConfigFile;
-}
-
-void setSystemConfigFile(const QString &path)
-{
-    gSystemConfigFile = path;
+    static SystemConfigFile etc(QStringLiteral("/etc/tallow-marquee/quote-service.ini"));
+    return sInstalled ? *sInstalled : etc;
 }
 
 QString requestUrl(const QString &symbol)

@@ -13,7 +13,7 @@ class QWidget;
 namespace Quote {
 
 // The HTTP fetch seam: returns the reply body; throws RuntimeError with the
-// failure description (libcurl's message) when the fetch fails.
+// failure description when the fetch fails.
 class Fetcher
 {
 public:
@@ -23,7 +23,7 @@ public:
     // had none (its charset parameter decides how the reply is decoded).
     virtual QByteArray contentType() const { return {}; }
 
-    // The installed fetcher; production fetches with libcurl.
+    // The installed fetcher; production fetches with QtNetwork.
     static Fetcher &instance();
     static Fetcher &production();
 
@@ -38,10 +38,22 @@ private:
 // system-wide file.
 inline const QString ConfigFile = QStringLiteral("\\quote-service.ini");
 
-// The system-wide file, /etc/tallow-marquee/quote-service.ini; tests point it
-// elsewhere.
-QString systemConfigFile();
-void setSystemConfigFile(const QString &path);
+// Where the system-wide file is: /etc/tallow-marquee/quote-service.ini, or
+// the path of an installed override.
+class SystemConfigFile
+{
+public:
+    explicit SystemConfigFile(QString path) : mPath(std::move(path)) { }
+    const QString &path() const { return mPath; }
+
+    static SystemConfigFile &instance();
+
+private:
+    QString mPath;
+
+    friend class ScopedOverride<SystemConfigFile>;
+    static inline SystemConfigFile *sInstalled = nullptr;
+};
 
 // The full request URL for `symbol`, with the symbol and the access token
 // percent-encoded in the query.
