@@ -113,7 +113,7 @@ class Refused
 {
 public:
     enum Reason { Unreadable, Unwritable };
-    explicit Refused(Reason reason) : reason(reason) { }
+    explicit Refused(Reason why) : reason(why) { }
     Reason reason;
 };
 
