@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
-# Usage: scripts/ensure-packages.sh run|test
+# Usage: scripts/ensure-packages.sh run|test|windows
 set -euo pipefail
 
 run_packages=(
@@ -18,11 +18,26 @@ test_packages=(
   clang libclang-rt-14-dev
   nginx
 )
+# The Windows cross build (scripts/build-windows.sh), its installer and the
+# tests that run it under Wine.
+windows_packages=(
+  cmake ninja-build perl dpkg-dev patch pkg-config
+  qt6-base-dev qt6-base-dev-tools
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  nsis zip unzip
+  wine wine64 xvfb openbox xdotool x11-utils x11-apps imagemagick
+)
 
-wanted=("${run_packages[@]}")
-if [ "${1:-run}" = test ]; then
-  wanted+=("${test_packages[@]}")
-fi
+wanted=()
+case "${1:-run}" in
+  run) wanted=("${run_packages[@]}") ;;
+  test) wanted=("${run_packages[@]}" "${test_packages[@]}") ;;
+  windows) wanted=("${windows_packages[@]}") ;;
+  *)
+    echo "usage: $0 run|test|windows" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for pkg in "${wanted[@]}"; do
@@ -48,7 +63,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo_cmd[@]}" chmod 755 /usr/sbin/policy-rc.d
     made_policy=1
   fi
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${sudo_cmd[@]}" apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}"
   if [ -n "$made_policy" ]; then
     "${sudo_cmd[@]}" rm -f /usr/sbin/policy-rc.d
   fi

@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""The Windows installer end to end under Wine: install silently, start the
+installed program, type a symbol and find it in the registry, open the
+display with the quote from the installed service in sample mode and watch its
+clock move, go back with Escape, then uninstall and find the program's files
+gone and the user's settings kept."""
+import argparse
+import os
+import socket
+import subprocess
+import sys
+import threading
+
+from winharness import (SKIP, STORE_KEY, TITLE, Failure, WineSession, check, wait_until,
+                        wine_missing)
+
+PRODUCT_DIR = ("Program Files", "Tallow Marquee")
+TWIPS = 15
+
+
+def twips_center(left, top, width, height):
+    return round((left + width / 2) / TWIPS), round((top + height / 2) / TWIPS)
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class StandInService:
+    """Answers the quote protocol from this process, for an installation
+    without the Windows service."""
+
+    def __init__(self):
+        import http.server
+        self.log = []
+        service = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):  # noqa: N802 - the handler's name is fixed
+                service.log.append(self.path)
+                body = (b"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<QuoteData>"
+                        b"<StockSymbol>IBM</StockSymbol><LastTradeAmount>198.89</LastTradeAmount>"
+                        b"<LastTradeDateTime>2026-12-09T02:50:00</LastTradeDateTime>"
+                        b"<StockChange>+1.53</StockChange><ChangePercent>+0.78%</ChangePercent>"
+                        b"</QuoteData>")
+                self.send_response(200)
+                self.send_header("Content-Type", "text/xml; charset=utf-8")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+
+class Service:
+    """The installed tallow-quoted.exe in sample mode on a port of its own."""
+
+    def __init__(self, session, program):
+        self.port = free_port()
+        self.log = []
+        self.process = session.start(program, "--listen", f"127.0.0.1:{self.port}",
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                                     errors="replace")
+        threading.Thread(target=self._read, daemon=True).start()
+        wait_until(self._listening, 120, "the quote service to listen")
+
+    def _read(self):
+        for line in self.process.stderr:
+            self.log.append(line.rstrip("\n"))
+
+    def _listening(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                return True
+        except OSError:
+            return False
+
+
+def scenario(session, installer, shots):
+    # Install silently into Program Files; the installer ends when it is done.
+    result = session.run(session.windows_path(installer), "/S", timeout=600)
+    check(result.returncode == 0, f"the installer ran silently ({result.returncode})")
+    folder = session.drive_c(*PRODUCT_DIR)
+    installed = sorted(os.path.relpath(os.path.join(root, name), folder)
+                       for root, _, names in os.walk(folder) for name in names)
+    for name in ("tallow-marquee.exe", "HAND-M.CUR", "Qt6Core.dll",
+                 "platforms/qwindows.dll", "libstdc++-6.dll", "uninstall.exe"):
+        check(name in installed, f"{name} is installed")
+    with_service = "tallow-quoted.exe" in installed
+    check(not any(name.startswith("Qt6Test") for name in installed),
+          "the test library is not installed")
+    run_key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+    check((session.reg_value(run_key, "Tallow Marquee Quote Service") is not None) == with_service,
+          "the service, when installed, starts at log-on")
+    check(session.reg_value(run_key, "Tallow Marquee Wall Screen") is None,
+          "the wall screen is not started at log-on unless chosen")
+
+    if with_service:
+        service = Service(session, os.path.join(folder, "tallow-quoted.exe"))
+    else:
+        print("note - no Windows service installed: quotes come from a stand-in on 127.0.0.1")
+        service = StandInService()
+    with open(os.path.join(folder, "quote-service.ini"), "w") as ini:
+        ini.write(f"[QuoteService]\r\nHost=127.0.0.1:{service.port}\r\n")
+
+    program = session.start(os.path.join(folder, "tallow-marquee.exe"))
+    options = session.find_window(TITLE)
+    wait_until(lambda: session.reg_value(STORE_KEY, "Text1") == "GOOG", 60,
+               "Text1 stored at start-up")
+    check(True, "the options window stores the first symbol in the registry")
+
+    # The symbol box has the focus with its text selected: typing replaces it.
+    session.focus(options)
+    session.type("IBM")
+    wait_until(lambda: session.reg_value(STORE_KEY, "Text1") == "IBM", 60,
+               "the typed symbol in the registry")
+    check(True, "the typed symbol lands in the registry")
+
+    session.click(options, *twips_center(120, 120, 7800, 405))
+    display = session.find_window("Form1", timeout=120)
+    wait_until(lambda: session.window_gone(TITLE), 60, "the options window to unload")
+    check(session.geometry(display) == (0, 0, session.width, session.height),
+          "the display covers the screen")
+    wait_until(lambda: any("IBM" in line for line in service.log), 60,
+               "the service to be asked for IBM")
+    check(True, "the display asked the service for the symbol")
+
+    # The quote is drawn, then the clock line changes on its own.
+    middle = (0, session.height // 4, session.width, session.height // 2)
+
+    def drawn():
+        shot = session.screenshot(os.path.join(shots, "display.png"))
+        pixels = session.region(shot, *middle)
+        return pixels.count(0) < len(pixels) and pixels
+
+    first = wait_until(drawn, 60, "the quote to be drawn")
+    check(True, "the quote is drawn")
+    changes = []
+
+    def clock_moved():
+        shot = session.screenshot(os.path.join(shots, f"display-{len(changes)}.png"))
+        pixels = session.region(shot, *middle)
+        if pixels != (changes[-1] if changes else first):
+            changes.append(pixels)
+        return len(changes) >= 2
+
+    wait_until(clock_moved, 30, "the clock to change twice")
+    check(True, "the clock changes from second to second")
+
+    session.focus(display)
+    session.key("Escape")
+    session.find_window(TITLE, timeout=60)
+    check(program.poll() is None, "Escape returns to the options window")
+    session.screenshot(os.path.join(shots, "options-after-display.png"))
+
+    session.xdotool("search", "--name", "^" + TITLE + "$", "windowclose")
+    session.run("taskkill", "/f", "/im", "tallow-marquee.exe", timeout=120)
+    if with_service:
+        session.run("taskkill", "/f", "/im", "tallow-quoted.exe", timeout=120)
+    wait_until(lambda: program.poll() is not None, 60, "the program to end")
+    os.remove(os.path.join(folder, "quote-service.ini"))
+
+    # _?= makes the uninstaller run in place, so its end is the end of the removal.
+    uninstaller = session.windows_path(os.path.join(folder, "uninstall.exe"))
+    result = session.run(uninstaller, "/S", "_?=" + session.windows_path(folder), timeout=600)
+    check(result.returncode == 0, f"the uninstaller ran silently ({result.returncode})")
+    left = sorted(os.path.relpath(os.path.join(root, name), folder)
+                  for root, _, names in os.walk(folder) for name in names)
+    check(left in ([], ["uninstall.exe"]), f"the program's files are removed ({left[:5]})")
+    check(session.reg_value(run_key, "Tallow Marquee Quote Service") is None,
+          "the log-on entry of the service is removed")
+    check(session.reg_value(STORE_KEY, "Text1") == "IBM", "the user's settings are kept")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--installer", required=True)
+    parser.add_argument("--shots", required=True)
+    args = parser.parse_args()
+    missing = wine_missing()
+    if missing:
+        print(f"skipped: {missing} is not installed (scripts/ensure-packages.sh windows)")
+        return SKIP
+    if not os.path.exists(args.installer):
+        print(f"FAILED - no installer at {args.installer} (scripts/build-windows.sh makes it)")
+        return 1
+    os.makedirs(args.shots, exist_ok=True)
+    session = WineSession()
+    try:
+        scenario(session, os.path.abspath(args.installer), os.path.abspath(args.shots))
+    except Failure as failure:
+        print("FAILED -", failure, flush=True)
+        try:
+            print("screenshot:", session.screenshot(os.path.join(args.shots, "failure.png")))
+        except Exception:  # noqa: BLE001 - the failure above is what matters
+            pass
+        return 1
+    finally:
+        session.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,204 @@
+"""Runs Windows programs under Wine on a private X display.
+
+Each WineSession owns an Xvfb display with openbox and a fresh Wine prefix in
+a temporary folder, so a run never touches the user's Wine prefix, registry
+or display. Everything waits by polling for what it needs, never by fixed
+sleeps.
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+TITLE = "Vantorel Briskane Tallow Marquee Edition"
+STORE_KEY = ("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Halvex\\" + TITLE)
+SKIP = 77
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+    print("ok -", message, flush=True)
+
+
+def wait_until(condition, timeout, what, interval=0.2):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+def wine_missing(display=True):
+    for tool in ("wine", "wineserver") + (("Xvfb", "openbox", "xdotool") if display else ()):
+        if not shutil.which(tool):
+            return tool
+    return None
+
+
+class WineSession:
+    def __init__(self, width=1280, height=1024, display=True):
+        self.tmp = tempfile.mkdtemp(prefix="tallow-wine-")
+        self.prefix = os.path.join(self.tmp, "prefix")
+        self.processes = []
+        self.width, self.height = width, height
+        if display:
+            self._start_display()
+        else:
+            # Console programs only: Wine runs without any X display.
+            self.env = dict(os.environ, DISPLAY="")
+        self.env.update(
+            WINEPREFIX=self.prefix,
+            WINEARCH="win64",
+            WINEDEBUG="-all",
+            # No Mono or Gecko download prompts in a fresh prefix.
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+        )
+        self._make_prefix()
+
+    # --- the desktop -----------------------------------------------------
+    def _start_display(self):
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+             f"{self.width}x{self.height}x24", "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        self.processes.append(xvfb)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise Failure("Xvfb did not start")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display,
+                        DBUS_SESSION_BUS_ADDRESS="disabled:")
+        self.env.pop("WAYLAND_DISPLAY", None)
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(wm)
+        wait_until(lambda: subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
+                                          env=self.env, capture_output=True,
+                                          text=True).stdout.count("window id") > 0,
+                   30, "the window manager")
+
+    # --- the Wine prefix ----------------------------------------------------
+    def _make_prefix(self):
+        # Wine prints its own notes while it sets up a prefix; nothing of ours.
+        subprocess.run(["wineboot", "--init"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=600)
+        # A crash ends the program instead of waiting for a click in Wine's
+        # crash dialog; "MS Shell Dlg" (and the Tahoma it maps to) name a face
+        # that exists, since Qt's dialogs fail on the missing one.
+        self.reg("add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog",
+                 "/t", "REG_DWORD", "/d", "0", "/f")
+        for face in ("MS Shell Dlg", "MS Shell Dlg 2", "Tahoma"):
+            self.reg("add", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+                     "/v", face, "/t", "REG_SZ", "/d", "Liberation Sans", "/f")
+
+    def reg(self, *args):
+        """Runs Wine's reg.exe; returns (exit code, output)."""
+        result = subprocess.run(["wine", "reg", *args], env=self.env, capture_output=True,
+                                text=True, errors="replace", timeout=300)
+        return result.returncode, result.stdout
+
+    def reg_value(self, key, name):
+        """The REG_SZ value, or None when it is absent."""
+        code, output = self.reg("query", key, "/v", name)
+        if code != 0:
+            return None
+        for line in output.splitlines():
+            match = re.match(r"\s*(.+?)\s+REG_\w+\s*(.*)$", line)
+            if match and match.group(1).lower() == name.lower():
+                return match.group(2).rstrip("\r")
+        return None
+
+    def drive_c(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def windows_path(self, path):
+        return subprocess.run(["winepath", "-w", path], env=self.env, capture_output=True,
+                              text=True, check=True).stdout.strip()
+
+    def start(self, program, *arguments, **popen):
+        process = subprocess.Popen(["wine", program, *arguments], env=self.env, **popen)
+        self.processes.append(process)
+        return process
+
+    def run(self, program, *arguments, timeout=600, **kwargs):
+        return subprocess.run(["wine", program, *arguments], env=self.env, timeout=timeout,
+                              **kwargs)
+
+    # --- windows ----------------------------------------------------------
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
+                                text=True, timeout=60)
+        return result.stdout.strip()
+
+    def find_window(self, title, timeout=120):
+        def search():
+            found = self.xdotool("search", "--onlyvisible", "--name",
+                                 "^" + re.escape(title) + "$")
+            return found.split()[0] if found else None
+        return wait_until(search, timeout, f"a window titled {title!r}")
+
+    def window_gone(self, title):
+        return not self.xdotool("search", "--onlyvisible", "--name",
+                                "^" + re.escape(title) + "$")
+
+    def geometry(self, window):
+        shell = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=") for line in shell.splitlines() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def focus(self, window):
+        # openbox does not always hand Wine's windows the keyboard focus.
+        self.xdotool("windowactivate", "--sync", window)
+        self.xdotool("windowfocus", "--sync", window)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "80", text)
+
+    def key(self, *keys):
+        self.xdotool("key", "--delay", "80", *keys)
+
+    def click(self, window, x, y):
+        self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
+
+    def screenshot(self, path):
+        dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
+                              check=True).stdout
+        subprocess.run(["convert", "xwd:-", "png:" + path], input=dump, check=True)
+        return path
+
+    @staticmethod
+    def region(path, x, y, width, height):
+        """The raw pixels of a region of a screenshot."""
+        return subprocess.run(["convert", path, "-crop", f"{width}x{height}+{x}+{y}",
+                               "+repage", "rgb:-"], capture_output=True, check=True).stdout
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                try:
+                    process.wait(10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        shutil.rmtree(self.tmp, ignore_errors=True)
