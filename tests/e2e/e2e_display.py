@@ -36,6 +36,8 @@ def scenario(session, args):
     shot = wait_until(quote_drawn, 10, "the quote to be drawn")
     hint = session.brightness(shot, 8, 8, 289, 33)
     check(hint > 0.02, f"the hint is shown in the top left corner ({hint:.3f})")
+    notice = session.brightness(shot, 8, HEIGHT - 40, 289, 32)
+    check(notice > 0.02, f"the service's notice is shown in the bottom left corner ({notice:.3f})")
     time.sleep(1.2)
     again = session.screenshot("display-later.png")
     check(open(shot, "rb").read() != open(again, "rb").read(), "the clock moves on")
@@ -44,6 +46,7 @@ def scenario(session, args):
     time.sleep(0.8)
     hidden = session.screenshot("display-hidden-hint.png")
     check(session.brightness(hidden, 8, 8, 289, 33) < 0.001, "typing hide removes the hint")
+    check(session.brightness(hidden, 8, HEIGHT - 40, 289, 32) > 0.02, "the notice stays")
 
     session.key("Escape")
     options = session.find_window(TITLE, timeout=20)
