@@ -37,13 +37,10 @@
 
 namespace {
 
-using IniFileWriter::Result;
-
-class Failed
-{
-public:
-    explicit Failed(Result result) : result(result) { }
-    Result result;
+// Why a save fails, thrown inside the writer.
+enum Failure {
+    Unreadable, // not a settings file QSettings reads (binary, UTF-16, a format error)
+    Unwritable, // access denied, disk full, lock not had in time, not a regular file
 };
 
 class DirectDisk final : public IniFileDisk
@@ -306,7 +303,7 @@ std::optional<Values> valuesOf(const QByteArray &data, const QString &folder)
 {
     QTemporaryFile file(folder + QStringLiteral("/.check-XXXXXX"));
     if (!file.open() || file.write(data) != data.size() || !file.flush())
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     return valuesOf(file.fileName());
 }
 
@@ -347,15 +344,15 @@ std::optional<QByteArray> checkedEdit(const QByteArray &data, const Values &befo
 QByteArray readRegularFile(const QString &path)
 {
     if (!QFileInfo(path).isFile())
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     if (!isText(data))
-        throw Failed(Result::Unreadable);
+        throw Unreadable;
     return data;
 }
 
@@ -376,7 +373,7 @@ bool alreadyHolds(const QString &path, const QString &key, const QString &value)
         const QString spelling = Settings::Store::storedSpelling(values->keys(), key);
         const QByteArray entry = escapedKey(spelling) + '=' + escapedValue(value);
         return edits(data, key, entry).constFirst() == data;
-    } catch (const Failed &) {
+    } catch (Failure) {
         return false;
     }
 }
@@ -427,78 +424,73 @@ void writeAll(QSaveFile &file, const QByteArray &data)
     for (qint64 written = 0; written < data.size();) {
         const qint64 n = disk.write(file, data.constData() + written, data.size() - written);
         if (n <= 0)
-            throw Failed(Result::Unwritable);
+            throw Unwritable;
         written += n;
     }
 }
 
-void write(const QString &path, const QString &key, const QString &value)
+void writeFile(const QString &path, const QString &key, const QString &value)
 {
     // Only a regular file is read or replaced: a FIFO would block the read,
     // and a folder or a device is no store.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     if (alreadyHolds(path, key, value))
         return;
     if (!QDir().mkpath(info.path()))
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     QLockFile lock(path + QStringLiteral(".lock"));
     if (!acquire(lock))
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
 
     const QFileInfo current(path);
     QByteArray data;
     if (current.exists()) {
         if (!current.isWritable())
-            throw Failed(Result::Unwritable);
+            throw Unwritable;
         data = readRegularFile(path);
     }
     const std::optional<Values> before = valuesOf(path);
     if (!before)
-        throw Failed(Result::Unreadable);
+        throw Unreadable;
     const std::optional<QByteArray> updated = checkedEdit(data, *before, info.path(), key, value);
     if (!updated)
-        throw Failed(Result::Unreadable);
+        throw Unreadable;
 
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
     // Unbuffered, so that a full disk fails the write() that met it.
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
     try {
         writeAll(out, *updated);
         if (::fsync(out.handle()) != 0)
-            throw Failed(Result::Unwritable);
+            throw Unwritable;
         // QSettings keeps a parsed copy of the file per process and trusts it
         // while size and modification time (in ms) are unchanged: make the
         // new time later than that of the file it replaces.
         const QDateTime replaced = current.exists() ? current.lastModified() : QDateTime();
         if (replaced.isValid() && out.fileTime(QFileDevice::FileModificationTime) <= replaced)
             out.setFileTime(replaced.addMSecs(1), QFileDevice::FileModificationTime);
-    } catch (const Failed &) {
+    } catch (Failure) {
         out.cancelWriting();
         throw;
     }
     if (!out.commit())
-        throw Failed(Result::Unwritable);
+        throw Unwritable;
 }
 
 } // namespace
 
-namespace IniFileWriter {
-
-Result set(const QString &path, const QString &key, const QString &value)
+void Settings::Store::writeIniFile(const QString &path, const QString &key, const QString &value)
 {
     try {
-        write(path, key, value);
-        return Written;
-    } catch (const Failed &failed) {
-        return failed.result;
+        writeFile(path, key, value);
+    } catch (Failure failure) {
+        throw failure == Unreadable ? unreadable(key, path) : unwritable(key, path);
     }
 }
-
-} // namespace IniFileWriter
 
 IniFileDisk &IniFileDisk::instance()
 {

@@ -6,21 +6,16 @@
 
 class QFileDevice;
 
-// Writes one value into the store's INI file, which QSettings reads. See
-// settings_inifile.cpp for why QSettings does not write it itself.
-namespace IniFileWriter {
+namespace Settings::Store {
 
-enum Result {
-    Written,
-    Unreadable, // not a settings file QSettings reads (binary, UTF-16, a format error)
-    Unwritable, // access denied, disk full, lock not had in time, not a regular file
-};
+// Sets `key` (found without regard to case) in the [General] section of the
+// INI file at `path`, which QSettings reads; every other line keeps its bytes.
+// Throws RuntimeError when the file is not a settings file QSettings reads or
+// cannot be written. See settings_inifile.cpp for why QSettings does not
+// write it itself.
+void writeIniFile(const QString &path, const QString &key, const QString &value);
 
-// Sets `key` (found without regard to case) in the [General] section of
-// `path`. Every other line of the file keeps its bytes.
-Result set(const QString &path, const QString &key, const QString &value);
-
-} // namespace IniFileWriter
+} // namespace Settings::Store
 
 // The writes of the store file go through here, so that tests can stand in a
 // disk that fills up. Production writes straight through.

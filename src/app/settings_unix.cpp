@@ -1,5 +1,5 @@
 // The store on Unix: an INI file in the user's configuration folder, read
-// through QSettings and written by IniFileWriter (settings_inifile.cpp).
+// through QSettings and written by writeIniFile (settings_inifile.cpp).
 #include "app/settings.h"
 #include "app/settings_inifile.h"
 #include "app/settings_p.h"
@@ -30,15 +30,7 @@ std::unique_ptr<QSettings> open()
 
 void write(const QString &key, const QString &value)
 {
-    const QString file = path();
-    switch (IniFileWriter::set(file, key, value)) {
-    case IniFileWriter::Written:
-        return;
-    case IniFileWriter::Unreadable:
-        throw unreadable(key, file);
-    case IniFileWriter::Unwritable:
-        throw unwritable(key, file);
-    }
+    writeIniFile(path(), key, value);
 }
 
 } // namespace Settings::Store

@@ -201,6 +201,13 @@ void TestSettings::saveEditsOnlyItsLine_data()
     QTest::newRow("added before a backslash that ends the file")
             << QByteArray("[General]\nCheck1=x\\") << "Text1"
             << QByteArray("[General]\nText1=MSFT\nCheck1=x\\");
+    QTest::newRow("added before a line continued to the end of the file")
+            << QByteArray("[General]\nText1=A, B\r\r\r\r\x0c"
+                          "eck1n==@vaC,D,\"D\"\n=en\\x20hc0\\1~20a-c\\\r\r\r; e0Fod")
+            << "Font Color"
+            << QByteArray("[General]\nText1=A, B\r\r\r\r\x0c"
+                          "eck1n==@vaC,D,\"D\"\nFont%20Color=MSFT\n=en\\x20hc0\\1~20a-c\\\r\r\r; "
+                          "e0Fod\n");
     QTest::newRow("hand-edited line without '=' kept")
             << QByteArray("[General]\nhello\nText1=IBM\n") << "Text1"
             << QByteArray("[General]\nhello\nText1=MSFT\n");
