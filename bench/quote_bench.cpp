@@ -2,8 +2,10 @@
 // and, when QUOTE_BENCH_URL names a running quote service, one whole fetch.
 
 #include "app/errortrap.h"
-#include "quote/curlfetcher.h"
+#include "quote/networkfetcher.h"
 #include "quote/quote.h"
+
+#include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -42,7 +44,7 @@ void fetchFromService(benchmark::State &state)
         state.SkipWithError("QUOTE_BENCH_URL is not set");
         return;
     }
-    Quote::CurlFetcher fetcher;
+    Quote::NetworkFetcher fetcher;
     for (auto _ : state)
         benchmark::DoNotOptimize(fetcher.get(QString::fromUtf8(url)));
 }
@@ -54,4 +56,12 @@ BENCHMARK(fetchFromService)
 
 } // namespace
 
-BENCHMARK_MAIN();
+// QtNetwork needs the application object.
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

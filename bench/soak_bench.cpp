@@ -14,7 +14,7 @@
 #include "display/form2.h"
 #include "options/form1.h"
 #include "options/windows.h"
-#include "quote/curlfetcher.h"
+#include "quote/networkfetcher.h"
 #include "quote/quote.h"
 
 #include <QApplication>
@@ -45,7 +45,7 @@ private:
     QDateTime mNow = QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0));
 };
 
-// The real libcurl fetch, pointed at the service's port instead of the
+// The real network fetch, pointed at the service's port instead of the
 // configured host: the rest of the request is the program's own.
 class LocalServiceFetcher : public Quote::Fetcher
 {
@@ -58,13 +58,13 @@ public:
         QUrl local(url);
         local.setHost(QStringLiteral("127.0.0.1"));
         local.setPort(mPort);
-        return mCurl.get(local.toString(QUrl::FullyEncoded));
+        return mNetwork.get(local.toString(QUrl::FullyEncoded));
     }
 
     int requests = 0;
 
 private:
-    Quote::CurlFetcher mCurl;
+    Quote::NetworkFetcher mNetwork;
     int mPort;
 };
 

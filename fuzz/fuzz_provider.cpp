@@ -59,6 +59,8 @@ void checkQuoteData(const std::string &xml, const std::string &symbol)
             TALLOW_FUZZ_PROVIDER == Provider::AlphaVantage
                     ? QStringLiteral("^[^\\x00-\\x1f]{10}T00:00:00$")
                     : QStringLiteral("^\\d{4,}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$"));
+    // One line of plain text for the display.
+    static const QRegularExpression notice(QStringLiteral("^[^\\x00-\\x1f\\x7f]{1,120}$"));
     QXmlStreamReader reader(QByteArray::fromStdString(xml));
     CHECK(reader.readNextStartElement() && reader.name() == QLatin1String("QuoteData"), xml);
     CHECK(reader.readNextStartElement() && reader.name() == QLatin1String("StockSymbol"), xml);
@@ -79,6 +81,8 @@ void checkQuoteData(const std::string &xml, const std::string &symbol)
             shape = &volume;
         else if (name == QLatin1String("LastTradeDateTime"))
             shape = &stamp;
+        else if (name == QLatin1String("Notice"))
+            shape = &notice;
         CHECK(shape && shape->match(text).hasMatch(),
               name.toStdString() + ": " + text.toStdString() + "\n" + xml);
     }

@@ -5,8 +5,8 @@
 
 #include <QApplication>
 
-ErrorTrap::ErrorTrap(QString window, QString operation)
-    : mWindow(std::move(window)), mOperation(std::move(operation))
+ErrorTrap::ErrorTrap(QString window, QString operation, Redirect redirect)
+    : mWindow(std::move(window)), mOperation(std::move(operation)), mRedirect(std::move(redirect))
 { }
 
 QString ErrorTrap::location() const
@@ -24,9 +24,22 @@ QString ErrorTrap::composeMessage(const QString &description, const QString &loc
 
 void ErrorTrap::report(int step, const QString &description) const
 {
+    if (mRedirect) {
+        mRedirect(description, composeMessage(description, location(), step));
+        return;
+    }
     Dialogs::instance().message(QApplication::activeWindow(),
                                 composeMessage(description, location(), step),
                                 QStringLiteral("Application Error"), BoxIcon::Warning);
+}
+
+void ErrorTrap::message(QWidget *parent, const QString &text) const
+{
+    if (mRedirect) {
+        mRedirect(text, text);
+        return;
+    }
+    Dialogs::instance().message(parent, text, AppShell::appTitle(), BoxIcon::None);
 }
 
 void reportUntrapped(const char *where, const QString &description)

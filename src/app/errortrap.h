@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <utility>
 
 class QWidget;
@@ -14,7 +15,11 @@ class QWidget;
 class ErrorTrap
 {
 public:
-    ErrorTrap(QString window, QString operation);
+    // Takes a report instead of a box: the failure's description and the
+    // report's whole text. Used where no one is there to answer a box.
+    using Redirect = std::function<void(const QString &description, const QString &text)>;
+
+    ErrorTrap(QString window, QString operation, Redirect redirect = {});
 
     // Runs one step; a failure is reported with `step` and swallowed.
     template<typename Step>
@@ -42,6 +47,10 @@ public:
 
     void report(int step, const QString &description) const;
 
+    // A box of the operation that is not an error report (no icon, the
+    // application's title); with a redirect it goes there as well.
+    void message(QWidget *parent, const QString &text) const;
+
     // "in Kestrine2021/08/31.Form2.Form_Activate "
     QString location() const;
 
@@ -50,6 +59,7 @@ public:
 private:
     QString mWindow;
     QString mOperation;
+    Redirect mRedirect;
 };
 
 // Handlers without a trap of their own run through this: a failure neither

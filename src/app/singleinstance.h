@@ -4,15 +4,10 @@
 #include <QString>
 
 class QLocalServer;
-class QSocketNotifier;
 
 // One running program per user and display. The first start listens on a
 // local socket named after both; a later start that reaches it asks it to
 // bring its window to the front and then ends.
-//
-// On Unix the socket is a plain AF_UNIX one watched by a QSocketNotifier:
-// QLocalServer would bring in QtNetwork and the libraries behind it (about
-// 2 MiB of memory and part of every start) for this one connection.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -23,24 +18,25 @@ public:
 
     // True when this is the only instance and it now answers later starts;
     // false when a running one was asked to come to the front. A socket left
-    // behind by an instance that was killed is removed, never obeyed.
+    // behind by an instance that was killed is removed, never obeyed, and so
+    // is one that another user listens on.
     bool start();
 
-    // The socket's name, a path in the user's runtime folder where the
-    // platform has one.
+    // The socket's name: on Unix a path in a folder that only the user can
+    // write to (the runtime folder, else a private folder of the user's
+    // own); "" when there is no such folder.
     static QString serverName();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    bool listen();
+    void listenAgainLater(int milliseconds);
+    void answerPending();
     void raiseWindows();
-    void listenFailed(const QString &name, const QString &reason);
 
-#ifdef Q_OS_UNIX
-    void acceptPending();
-
-    int mListener = -1;
-    QByteArray mPath;
-    QSocketNotifier *mNotifier = nullptr;
-#else
+    QString mName;
     QLocalServer *mServer = nullptr;
-#endif
+    bool mListenAgainPending = false;
 };

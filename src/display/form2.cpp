@@ -18,14 +18,18 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -122,6 +126,17 @@ qint64 msecsNow()
     return Clock::instance().now().toMSecsSinceEpoch();
 }
 
+// A report's text on one line, for standard error and the notice line.
+QString oneLine(const QString &text)
+{
+    static const QRegularExpression lineEnds(QStringLiteral("[\\r\\n]+"));
+    QStringList lines = text.split(lineEnds, Qt::SkipEmptyParts);
+    for (QString &line : lines)
+        line = line.trimmed();
+    lines.removeAll(QString());
+    return lines.join(QStringLiteral(" / "));
+}
+
 } // namespace
 
 Form2 *Forms::form2()
@@ -177,14 +192,23 @@ Form2::Form2(QWidget *parent) : Form(parent)
     lblData->setCaption(QStringLiteral("12345"));
     lblData->hide();
 
+    // The notice line, in the hint's font, over everything else at the
+    // bottom left; hidden while there is nothing to say.
+    lblNotice = new QLabel(this);
+    lblNotice->setFont(windowFont());
+    lblNotice->setTextFormat(Qt::PlainText);
+    lblNotice->setAutoFillBackground(true);
+    lblNotice->hide();
+
     nameControls({{Picture1, "Picture1"},
                   {Timer2, "Timer2"},
                   {Timer1, "Timer1"},
                   {Label1, "Label1"},
-                  {lblData, "lblData"}});
+                  {lblData, "lblData"},
+                  {lblNotice, "lblNotice"}});
 
     for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
-                           static_cast<QWidget *>(lblData)})
+                           static_cast<QWidget *>(lblData), static_cast<QWidget *>(lblNotice)})
         child->setFocusPolicy(Qt::NoFocus);
 
     armTimer1(msecsNow());
@@ -204,7 +228,7 @@ double Form2::scaleHeight() const
 
 void Form2::Form_Load()
 {
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_Load"));
+    ErrorTrap trap = makeTrap("Form_Load");
     trap(100, [&] { Form_Resize(); });
     trap(102, [&] { setWindowIcon(AppShell::applicationIcon()); });
     trap(104, [&] {
@@ -229,14 +253,17 @@ void Form2::Form_Load()
 
 void Form2::Form_Activate()
 {
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_Activate"));
+    ErrorTrap trap = makeTrap("Form_Activate");
     trap(100, [&] { lblData->setVisible(false); });
-    trap(102, [&] { Picture1->setVisible(false); });
+    // Hidden only when the next tick draws it again: without a quote to draw
+    // (a failed refresh) the last drawing stays instead of a blank window.
+    if (!mQuoteText.isEmpty() || sUnattended)
+        trap(102, [&] { Picture1->setVisible(false); });
 }
 
 void Form2::Form_KeyDown(int keyCode)
 {
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_KeyDown"));
+    ErrorTrap trap = makeTrap("Form_KeyDown");
     const auto reset = [&](int first) {
         trap(first, [&] { mHideArmed = false; });
         trap(first + 2, [&] { mHideStep = 0; });
@@ -293,7 +320,7 @@ void Form2::Form_MouseMove()
 
 void Form2::Form_QueryUnload()
 {
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Form_QueryUnload"));
+    ErrorTrap trap = makeTrap("Form_QueryUnload");
     trap(100, [] { optionsWindow().show(); });
     trap(102, [] { QCoreApplication::processEvents(); });
     trap(104, [] { QCoreApplication::processEvents(); });
@@ -301,6 +328,14 @@ void Form2::Form_QueryUnload()
 
 void Form2::Form_Resize()
 {
+    if (const int size = fittedPointSize(); size != Picture1->font().pointSize()) {
+        for (QWidget *control :
+             {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(lblData)}) {
+            QFont font = control->font();
+            font.setPointSize(size);
+            control->setFont(font);
+        }
+    }
     const double width = scaleWidth();
     const double height = scaleHeight();
     lblData->setTwipsLeft(0);
@@ -313,15 +348,154 @@ void Form2::Form_Resize()
                                static_cast<float>(width), pictureHeight);
 }
 
-QString Form2::getStockQuote()
+int Form2::fittedPointSize() const
 {
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("getStockQuote"));
-    return Quote::getStockQuote(trap, mStockSymbol, this);
+    const int current = Picture1->font().pointSize();
+    if (!sUnattended || mChosenPointSize <= 0)
+        return current;
+    const QStringList lines = lblData->caption().split(AppShell::CrLf);
+    const auto fits = [&](int size) {
+        QFont font = Picture1->font();
+        font.setPointSize(size);
+        const QFontMetricsF metrics(font);
+        double widest = 0;
+        for (const QString &line : lines)
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        return widest <= width()
+                && qint64(QFontMetrics(font).lineSpacing()) * lines.size() <= height();
+    };
+    if (fits(mChosenPointSize))
+        return mChosenPointSize;
+    // The largest size below the chosen one that fits; 1 point when none does.
+    int low = 1;
+    int high = mChosenPointSize - 1;
+    while (low < high) {
+        const int middle = (low + high + 1) / 2;
+        if (fits(middle))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return low;
+}
+
+bool Form2::layoutOutdated() const
+{
+    return lblData->twipsHeight() != Picture1->twipsHeight()
+            || fittedPointSize() != Picture1->font().pointSize();
+}
+
+QString Form2::getStockQuote(QString *notice)
+{
+    ErrorTrap trap = makeTrap("getStockQuote");
+    return Quote::getStockQuote(trap, mStockSymbol, this, notice);
+}
+
+ErrorTrap Form2::makeTrap(const char *operation)
+{
+    const QString name = QString::fromLatin1(operation);
+    if (!sUnattended)
+        return ErrorTrap(QStringLiteral("Form2"), name);
+    const bool fetch = name == QLatin1String("getStockQuote");
+    // A failure of an operation other than a fetch lasts until the operation
+    // runs again; a failed fetch lasts until a fetch succeeds.
+    if (!fetch)
+        mFaults.remove(name);
+    const QPointer<Form2> self(this);
+    return ErrorTrap(QStringLiteral("Form2"), name,
+                     [self, name, fetch](const QString &description, const QString &text) {
+                         const QByteArray line
+                                 = (QStringLiteral("tallow-marquee: ") + oneLine(text) + u'\n')
+                                           .toLocal8Bit();
+                         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+                         std::fflush(stderr);
+                         if (!self)
+                             return;
+                         if (fetch)
+                             self->mFetchFault = oneLine(description);
+                         else
+                             self->mFaults.insert(name, oneLine(description));
+                         self->updateNotice();
+                     });
+}
+
+void Form2::takeQuote(const QString &text, const QString &notice)
+{
+    if (!text.isEmpty()) {
+        mQuoteText = text;
+        mQuoteSymbol = mStockSymbol;
+        mServiceNotice = notice;
+        mHasQuote = true;
+        mQuoteTime = Clock::instance().now();
+        mFailedFetches = 0;
+        mRefreshDue = RefreshTicks;
+        mFetchFault.clear();
+        return;
+    }
+    if (!sUnattended) {
+        mQuoteText = text;
+        return;
+    }
+    // Unattended, the last quote of this symbol stays and the fetch is tried
+    // again sooner, ever later while it keeps failing.
+    if (mQuoteSymbol != mStockSymbol) {
+        mQuoteText.clear();
+        mServiceNotice.clear();
+        mHasQuote = false;
+    }
+    constexpr int retries = int(std::size(RetryTicks));
+    mRefreshDue = mFailedFetches < retries ? RetryTicks[mFailedFetches] : RefreshTicks;
+    ++mFailedFetches;
+    mTickCount = 0;
+}
+
+QString Form2::noticeText() const
+{
+    QStringList parts;
+    if (sUnattended && mFailedFetches > 0) {
+        parts.append(mHasQuote ? QStringLiteral("Quote as of %1, service unreachable")
+                                         .arg(mQuoteTime.toString(QStringLiteral("HH:mm")))
+                               : QStringLiteral("Service unreachable"));
+        if (!mFetchFault.isEmpty())
+            parts.append(mFetchFault);
+    }
+    for (const QString &fault : mFaults)
+        parts.append(fault);
+    if (!mServiceNotice.isEmpty())
+        parts.append(mServiceNotice);
+    return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+void Form2::updateNotice()
+{
+    const QString text = noticeText();
+    if (text != lblNotice->text()) {
+        lblNotice->setText(text);
+        placeNotice();
+    }
+    lblNotice->setVisible(!text.isEmpty());
+}
+
+void Form2::placeNotice()
+{
+    if (!lblNotice)
+        return;
+    // The hint's margin from the edges, in the quote's colours.
+    QPalette palette = lblNotice->palette();
+    palette.setColor(QPalette::Window, Colors::toQColor(mBackColor));
+    palette.setColor(QPalette::WindowText, Colors::toQColor(Picture1->foreColor()));
+    lblNotice->setPalette(palette);
+    const int margin = twips(120);
+    lblNotice->adjustSize();
+    lblNotice->resize(std::min(lblNotice->width(), std::max(0, width() - 2 * margin)),
+                      lblNotice->height());
+    lblNotice->move(margin, height() - lblNotice->height() - margin);
+    lblNotice->raise();
 }
 
 void Form2::ReLoadStyle()
 {
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("ReLoadStyle"));
+    ErrorTrap trap = makeTrap("ReLoadStyle");
     using namespace Settings;
     trap(100, [&] { lblData->setVisible(false); });
     trap(102, [&] { Picture1->setVisible(false); });
@@ -349,12 +523,19 @@ void Form2::ReLoadStyle()
     };
     trap(128, setWindowBack);
     trap(130, [&] { Colors::setBackColor(Label1, mBackColor); });
-    trap(132, [&] { mQuoteText = getStockQuote(); });
+    trap(132, [&] {
+        QString notice;
+        const QString text = getStockQuote(&notice);
+        takeQuote(text, notice);
+    });
     trap(134, [&] { setFontName(Picture1, stored(Key::FontName, "Arial")); });
     trap(136, [&] { setFontFlag(Picture1, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
     trap(138,
          [&] { setFontFlag(Picture1, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
-    trap(140, [&] { setFontSize(Picture1, Convert::toInt16(stored(Key::FontSize, "72"))); });
+    trap(140, [&] {
+        setFontSize(Picture1, Convert::toInt16(stored(Key::FontSize, "72")));
+        mChosenPointSize = Picture1->font().pointSize();
+    });
     trap(142, [&] {
         setFontFlag(Picture1, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
     });
@@ -369,6 +550,8 @@ void Form2::ReLoadStyle()
     trap(156, [&] { Colors::setBackColor(Label1, mBackColor); });
     trap(158, [&] { mHideArmed = false; });
     trap(160, [&] { mHideStep = 0; });
+    placeNotice();
+    updateNotice();
 }
 
 void Form2::Timer1_Timer()
@@ -392,11 +575,15 @@ void Form2::Timer1_Timer()
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
 
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Timer1_Timer"));
+    ErrorTrap trap = makeTrap("Timer1_Timer");
     trap(100, [&] { lblData->setVisible(false); });
     trap(102, [&] { ++mTickCount; });
-    if (trap.when(104, [&] { return mTickCount >= RefreshTicks; })) {
-        trap(106, [&] { mQuoteText = getStockQuote(); });
+    if (trap.when(104, [&] { return mTickCount >= mRefreshDue; })) {
+        trap(106, [&] {
+            QString notice;
+            const QString text = getStockQuote(&notice);
+            takeQuote(text, notice);
+        });
         if (!alive())
             return;
         trap(108, [&] { lblData->setCaption(getStockQuote()); });
@@ -404,7 +591,8 @@ void Form2::Timer1_Timer()
             return;
         trap(110, [&] { mTickCount = 0; });
     }
-    if (!trap.when(112, [&] { return mQuoteText.isEmpty(); })) {
+    // Unattended, the clock is drawn also before the first quote.
+    if (!trap.when(112, [&] { return mQuoteText.isEmpty() && !sUnattended; })) {
         QStringList pieces;
         QString caption;
         trap(114, [&] { pieces = mQuoteText.split(AppShell::CrLf); });
@@ -417,6 +605,12 @@ void Form2::Timer1_Timer()
         if (!alive())
             return;
         trap(128, [&] { lblData->setCaption(caption); });
+        // Other lines than the layout was made for (a failed start, a quote
+        // with more lines, one too wide unattended): lay out again.
+        trap(128, [&] {
+            if (layoutOutdated())
+                Form_Resize();
+        });
         trap(130, yield);
         if (!alive())
             return;
@@ -450,6 +644,8 @@ void Form2::Timer1_Timer()
             return;
     }
     trap(160, yield);
+    if (alive())
+        updateNotice();
 }
 
 void Form2::armTimer1(qint64 now)
@@ -480,7 +676,7 @@ void Form2::Timer2_Timer()
 {
     if (Forms::ending())
         return;
-    ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("Timer2_Timer"));
+    ErrorTrap trap = makeTrap("Timer2_Timer");
     trap(100, [] { KeepAwake::instance().pressRightShift(); });
     trap(102, [] { KeepAwake::instance().releaseRightShift(); });
     trap(104, [] { QCoreApplication::processEvents(); });
@@ -523,6 +719,7 @@ void Form2::resizeEvent(QResizeEvent *event)
 {
     Form::resizeEvent(event);
     runUntrapped("Form2.Form_Resize", [&] { Form_Resize(); });
+    placeNotice();
 }
 
 void Form2::showEvent(QShowEvent *event)

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "app/errortrap.h"
 #include "app/form.h"
+
+#include <QDateTime>
+#include <QMap>
 
 #include <cstdint>
 
@@ -41,12 +45,27 @@ public:
     void Form_Resize();
 
     void ReLoadStyle();
-    QString getStockQuote();
+    QString getStockQuote(QString *notice = nullptr);
     void Timer1_Timer();
     void Timer2_Timer();
 
     // Shows the window borderless and maximised over the available area.
     void showDisplay();
+
+    // An unattended wall screen (--kiosk): the display's failures go to
+    // standard error and to the notice line instead of boxes, a failed fetch
+    // keeps the last quote and is retried sooner, and the lines shrink to fit
+    // the window. Set before the display is first loaded.
+    static void setUnattended(bool unattended) { sUnattended = unattended; }
+    static bool unattended() { return sUnattended; }
+
+    // The waits, in ticks, before each retry after consecutive failed fetches
+    // of an unattended display; then every RefreshTicks again.
+    static constexpr int RetryTicks[] = {30, 60, 120, 240, 480};
+
+    // The one line at the bottom left: what the display says about what it
+    // shows (the service's notice, and when unattended its own failures).
+    QString noticeText() const;
 
     // The window's scale, in twips.
     double scaleWidth() const;
@@ -73,11 +92,38 @@ private:
     void armTimer1(qint64 now);
     void Timer1_Expired();
 
+    // A trap of one of this window's operations; unattended, its reports go
+    // to standard error and the notice line.
+    ErrorTrap makeTrap(const char *operation);
+    // Takes the result of a fetch meant for mQuoteText.
+    void takeQuote(const QString &text, const QString &notice);
+    // The size the drawn lines get: the chosen one, or unattended the largest
+    // up to it at which the measured lines fit the window.
+    int fittedPointSize() const;
+    bool layoutOutdated() const;
+    void updateNotice();
+    void placeNotice();
+
     PictureBox *Picture1 = nullptr;
     QTimer *Timer2 = nullptr;
     QTimer *Timer1 = nullptr;
     QLabel *Label1 = nullptr;
     MeasuringLabel *lblData = nullptr;
+    QLabel *lblNotice = nullptr;
+
+    static inline bool sUnattended = false;
+    int mChosenPointSize = 0;
+    int mRefreshDue = RefreshTicks;
+    int mFailedFetches = 0;
+    bool mHasQuote = false;
+    QString mQuoteSymbol;
+    QDateTime mQuoteTime;
+    QString mServiceNotice;
+    // Unattended: the failure of the last fetch, kept until one succeeds, and
+    // the failures of the other operations, each kept until the operation
+    // next runs.
+    QString mFetchFault;
+    QMap<QString, QString> mFaults;
 
     std::uint32_t mBackColor = 0;
     bool mInTick = false;

@@ -2,6 +2,7 @@
 
 #include "app/forms.h"
 #include "app/seams.h"
+#include "display/form2.h"
 #include "options/form1.h"
 #include "options/pushbutton.h"
 
@@ -12,6 +13,7 @@ namespace Kiosk {
 void start(int boxCloseMilliseconds)
 {
     Dialogs::setMessageAutoClose(boxCloseMilliseconds);
+    Form2::setUnattended(true);
     QTimer::singleShot(0, Forms::form1(), [] {
         if (auto *button = Forms::form1()->findChild<PushButton *>(QStringLiteral("PushButton1")))
             button->click();

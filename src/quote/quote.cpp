@@ -4,7 +4,7 @@
 #include "app/conversions.h"
 #include "app/errortrap.h"
 #include "app/seams.h"
-#include "quote/curlfetcher.h"
+#include "quote/networkfetcher.h"
 
 #include <QDebug>
 #include <QDir>
@@ -97,8 +97,6 @@ bool isValidToken(const QString &token)
     return true;
 }
 
-QString gSystemConfigFile = QStringLiteral("/etc/tallow-marquee/quote-service.ini");
-
 // The user's own copy: under $XDG_CONFIG_HOME when it names a folder, else
 // under ~/.config, as the desktop's base-directory rules say.
 QString userConfigFile()
@@ -130,8 +128,8 @@ ServiceConfig readServiceConfig()
 {
     ServiceConfig config;
     QString path;
-    for (const QString &candidate :
-         {AppShell::besideProgram(ConfigFile), userConfigFile(), gSystemConfigFile}) {
+    for (const QString &candidate : {AppShell::besideProgram(ConfigFile), userConfigFile(),
+                                     SystemConfigFile::instance().path()}) {
         if (QFileInfo(candidate).isFile()) {
             path = candidate;
             break;
@@ -211,8 +209,67 @@ struct ParseError
 // building anything, and leaves every other fault to the DOM parser's report.
 const int MaxDepth = 256;
 
+// Qt's XML readers check each attribute of an element against the others, so
+// their time grows with the square of the attributes on one element: 50,000
+// of them hold the reader for half a minute. A quote has none, so an element
+// with more than MaxAttributes is refused before any reader sees the reply.
+// The scan counts the "=" of each tag outside its quoted values and skips
+// comments, CDATA sections and processing instructions, where none count.
+const int MaxAttributes = 64;
+
+bool hasTooManyAttributes(const QString &reply, ParseError &error)
+{
+    const auto skipPast = [&reply](qsizetype from, QStringView end) {
+        const qsizetype found = reply.indexOf(end, from);
+        return found < 0 ? reply.size() : found + end.size();
+    };
+    qsizetype i = 0;
+    while ((i = reply.indexOf(QLatin1Char('<'), i)) >= 0) {
+        const QStringView rest = QStringView(reply).mid(i);
+        if (rest.startsWith(u"<!--")) {
+            i = skipPast(i + 4, u"-->");
+            continue;
+        }
+        if (rest.startsWith(u"<![CDATA[")) {
+            i = skipPast(i + 9, u"]]>");
+            continue;
+        }
+        if (rest.startsWith(u"<?")) {
+            i = skipPast(i + 2, u"?>");
+            continue;
+        }
+        const qsizetype start = i;
+        int attributes = 0;
+        QChar quote;
+        for (++i; i < reply.size(); ++i) {
+            const QChar c = reply.at(i);
+            if (!quote.isNull()) {
+                if (c == quote)
+                    quote = QChar();
+            } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                quote = c;
+            } else if (c == QLatin1Char('=')) {
+                ++attributes;
+            } else if (c == QLatin1Char('>') || c == QLatin1Char('<')) {
+                break;
+            }
+        }
+        if (attributes > MaxAttributes) {
+            const QStringView before = QStringView(reply).left(start);
+            error.reason = QStringLiteral("Elements with more than %1 attributes are not accepted.")
+                                   .arg(MaxAttributes);
+            error.line = int(before.count(QLatin1Char('\n'))) + 1;
+            error.column = int(start - (before.lastIndexOf(QLatin1Char('\n')) + 1)) + 1;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isRefused(const QString &reply, ParseError &error)
 {
+    if (hasTooManyAttributes(reply, error))
+        return true;
     QXmlStreamReader reader(reply);
     reader.setNamespaceProcessing(false);
     // Where a declaration may start: after the comments and processing
@@ -275,6 +332,31 @@ QString selectText(const QDomDocument &document, const QString &path)
     return node.text();
 }
 
+// The service's optional word on the quote, <Notice> under the root: one line
+// of at most NoticeLength characters, whatever the reply holds. Line ends and
+// other control characters become blanks. "" when the reply has none.
+QString noticeOf(const QDomDocument &document)
+{
+    const QDomElement top = document.documentElement();
+    if (top.tagName() != QLatin1String("QuoteData"))
+        return {};
+    QString text = top.firstChildElement(QStringLiteral("Notice")).text();
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    text = text.simplified();
+    if (text.size() > NoticeLength) {
+        // Not in the middle of a surrogate pair.
+        qsizetype cut = NoticeLength;
+        if (text.at(cut - 1).isHighSurrogate())
+            --cut;
+        text.truncate(cut);
+    }
+    return text;
+}
+
 // The parser's reason is shown as a line of its own, ending with a line end
 // before the position lines.
 QString withLineEnd(const QString &reason)
@@ -324,7 +406,7 @@ QString decodeReply(const QByteArray &body, const QByteArray &contentType)
 } // namespace
 
 QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
-                       QWidget *boxParent)
+                       QWidget *boxParent, QString *notice)
 {
     if (reply.isEmpty()) // 102
         return {};
@@ -338,13 +420,12 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
     trap(106, [&] { loaded = loadReply(document, reply, error); });
     if (!loaded) {
         trap(108, [&] {
-            Dialogs::instance().message(
-                    boxParent,
-                    QStringLiteral("Error reading XML API") + AppShell::CrLf
-                            + QStringLiteral("error:") + withLineEnd(error.reason) + AppShell::CrLf
-                            + QStringLiteral("Line:") + QString::number(error.line) + AppShell::CrLf
-                            + QStringLiteral("position:") + QString::number(error.column),
-                    AppShell::appTitle(), BoxIcon::None);
+            trap.message(boxParent,
+                         QStringLiteral("Error reading XML API") + AppShell::CrLf
+                                 + QStringLiteral("error:") + withLineEnd(error.reason)
+                                 + AppShell::CrLf + QStringLiteral("Line:")
+                                 + QString::number(error.line) + AppShell::CrLf
+                                 + QStringLiteral("position:") + QString::number(error.column));
         });
     } else {
         // Each line is appended only once its whole step has succeeded.
@@ -370,6 +451,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
                         + AppShell::CrLf + Convert::formatTimeOfDay(fetched);
             });
         }
+        if (notice)
+            *notice = noticeOf(document);
     }
     trap(124, [&] { document.clear(); });
     return result;
@@ -382,18 +465,14 @@ Fetcher &Fetcher::instance()
 
 Fetcher &Fetcher::production()
 {
-    static CurlFetcher curl;
-    return curl;
+    static NetworkFetcher network;
+    return network;
 }
 
-QString systemConfigFile()
+SystemConfigFile &SystemConfigFile::instance()
 {
-    return gSystemConfigFile;
-}
-
-void setSystemConfigFile(const QString &path)
-{
-    gSystemConfigFile = path;
+    static SystemConfigFile etc(QStringLiteral("/etc/tallow-marquee/quote-service.ini"));
+    return sInstalled ? *sInstalled : etc;
 }
 
 QString requestUrl(const QString &symbol)
@@ -404,7 +483,7 @@ QString requestUrl(const QString &symbol)
             + encoded(symbol) + QStringLiteral("&LicenseKey=") + encoded(config.token);
 }
 
-QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent)
+QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent, QString *notice)
 {
     QByteArray body;
     QByteArray contentType;
@@ -412,7 +491,7 @@ QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent
         body = Fetcher::instance().get(requestUrl(symbol));
         contentType = Fetcher::instance().contentType();
     });
-    return buildQuoteText(trap, symbol, decodeReply(body, contentType), boxParent);
+    return buildQuoteText(trap, symbol, decodeReply(body, contentType), boxParent, notice);
 }
 
 } // namespace Quote

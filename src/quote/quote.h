@@ -13,7 +13,7 @@ class QWidget;
 namespace Quote {
 
 // The HTTP fetch seam: returns the reply body; throws RuntimeError with the
-// failure description (libcurl's message) when the fetch fails.
+// failure description when the fetch fails.
 class Fetcher
 {
 public:
@@ -23,7 +23,7 @@ public:
     // had none (its charset parameter decides how the reply is decoded).
     virtual QByteArray contentType() const { return {}; }
 
-    // The installed fetcher; production fetches with libcurl.
+    // The installed fetcher; production fetches with QtNetwork.
     static Fetcher &instance();
     static Fetcher &production();
 
@@ -38,10 +38,22 @@ private:
 // system-wide file.
 inline const QString ConfigFile = QStringLiteral("\\quote-service.ini");
 
-// The system-wide file, /etc/tallow-marquee/quote-service.ini; tests point it
-// elsewhere.
-QString systemConfigFile();
-void setSystemConfigFile(const QString &path);
+// Where the system-wide file is: /etc/tallow-marquee/quote-service.ini, or
+// the path of an installed override.
+class SystemConfigFile
+{
+public:
+    explicit SystemConfigFile(QString path) : mPath(std::move(path)) { }
+    const QString &path() const { return mPath; }
+
+    static SystemConfigFile &instance();
+
+private:
+    QString mPath;
+
+    friend class ScopedOverride<SystemConfigFile>;
+    static inline SystemConfigFile *sInstalled = nullptr;
+};
 
 // The full request URL for `symbol`, with the symbol and the access token
 // percent-encoded in the query.
@@ -50,10 +62,17 @@ QString requestUrl(const QString &symbol);
 // Fetches and parses the quote of `symbol`, each step under the caller's
 // error trap. Returns the quote text, or "" when nothing could be fetched or
 // parsed. The box about a reply that is not XML gets `boxParent`.
-QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent = nullptr);
+// A reply may carry a <Notice> from the service (simulated prices, a stale
+// quote); it is not part of the quote text and goes to `notice` when given:
+// "" for a reply that parsed without one, untouched when nothing parsed.
+QString getStockQuote(ErrorTrap &trap, const QString &symbol, QWidget *boxParent = nullptr,
+                      QString *notice = nullptr);
 
 // The part of getStockQuote after the fetch: turns a reply into the quote text.
 QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &reply,
-                       QWidget *boxParent = nullptr);
+                       QWidget *boxParent = nullptr, QString *notice = nullptr);
+
+// The longest notice shown; a longer one is cut.
+inline constexpr qsizetype NoticeLength = 120;
 
 } // namespace Quote

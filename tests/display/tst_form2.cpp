@@ -48,6 +48,11 @@ private slots:
     void refreshEvery600TicksWithTwoRequests();
     void failedStartShowsOnlyBackground();
     void failedRefreshKeepsLastDrawing();
+    void refreshLaysOutAgain_data();
+    void refreshLaysOutAgain();
+    void unattendedLinesShrinkToFit_data();
+    void unattendedLinesShrinkToFit();
+    void unattendedFailuresRetrySoonerAndSaySo();
     void layoutCentresTheTextBlock();
     void tallTextGetsNegativeTop();
     void layoutFollowsEachStart_data();
@@ -81,6 +86,7 @@ void TestForm2::init()
 
 void TestForm2::cleanup()
 {
+    Form2::setUnattended(false);
     mEnv.reset();
 }
 
@@ -319,6 +325,8 @@ void TestForm2::failedRefreshKeepsLastDrawing()
     form2->Timer1_Timer();
     QCOMPARE(mEnv->dialogs.errorTexts().size(), 2);
     QVERIFY(form2->mQuoteText.isEmpty());
+    // The display is activated again when the box over it closes.
+    form2->Form_Activate();
     // The clock stops: the last drawing stays as it was.
     for (int tick = 0; tick < 3; ++tick) {
         mEnv->clock.time = mEnv->clock.time.addSecs(1);
@@ -331,6 +339,151 @@ void TestForm2::failedRefreshKeepsLastDrawing()
     form2->mTickCount = 599;
     form2->Timer1_Timer();
     QCOMPARE(drawnTexts().last(), QStringLiteral("09:05:15 PM"));
+}
+
+void TestForm2::refreshLaysOutAgain_data()
+{
+    QTest::addColumn<QByteArray>("startReply"); // "": the start's fetches fail
+
+    QTest::newRow("after a failed start") << QByteArray();
+    QTest::newRow("more lines than at the start")
+            << QByteArray("<QuoteData><StockChange>1</StockChange></QuoteData>");
+}
+
+void TestForm2::refreshLaysOutAgain()
+{
+    QFETCH(QByteArray, startReply);
+    mEnv->fetcher.fail = startReply.isEmpty();
+    mEnv->fetcher.reply = startReply;
+    Form2 *form2 = startDisplay();
+    form2->Timer1_Timer();
+    mEnv->fetcher.fail = false;
+    mEnv->fetcher.reply = FullReply;
+    form2->mTickCount = 599;
+    form2->Timer1_Timer();
+
+    // Every line and the clock inside the box, the box centred.
+    const PictureBox *picture = child<PictureBox>(form2, "Picture1");
+    const int lineHeight = QFontMetrics(picture->font()).lineSpacing();
+    QCOMPARE(drawnTexts().size(), 5);
+    QVERIFY(picture->isVisibleTo(form2));
+    QCOMPARE(picture->twipsHeight(), float(5 * lineHeight * 15));
+    QCOMPARE(picture->twipsTop(),
+             float(form2->scaleHeight() / 2 - double(picture->twipsHeight()) / 2));
+}
+
+void TestForm2::unattendedLinesShrinkToFit_data()
+{
+    QTest::addColumn<bool>("unattended");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<bool>("shrinks");
+
+    QTest::newRow("portrait, default size") << true << QSize(1080, 1920) << "72" << true;
+    QTest::newRow("landscape, 144 pt") << true << QSize(1920, 1080) << "144" << true;
+    QTest::newRow("too tall") << true << QSize(3000, 300) << "72" << true;
+    QTest::newRow("fits as chosen") << true << QSize(1920, 1080) << "72" << false;
+    QTest::newRow("attended: cut off") << false << QSize(1080, 1920) << "72" << false;
+}
+
+void TestForm2::unattendedLinesShrinkToFit()
+{
+    QFETCH(bool, unattended);
+    QFETCH(QSize, size);
+    QFETCH(QString, chosen);
+    QFETCH(bool, shrinks);
+    Form2::setUnattended(unattended);
+    Settings::save(Settings::Key::FontSize, chosen);
+    Form2 *form2 = startDisplay();
+    form2->setWindowState(Qt::WindowNoState);
+    form2->resize(size);
+    form2->Timer1_Timer();
+
+    const PictureBox *picture = child<PictureBox>(form2, "Picture1");
+    const int points = picture->font().pointSize();
+    QCOMPARE(points < chosen.toInt(), shrinks);
+    QCOMPARE(child<MeasuringLabel>(form2, "lblData")->font().pointSize(), points);
+    const auto fitsAt = [&](int pointSize) {
+        QFont font = picture->font();
+        font.setPointSize(pointSize);
+        const QFontMetricsF metrics(font);
+        for (const QString &text : drawnTexts()) {
+            if (metrics.horizontalAdvance(text) > size.width())
+                return false;
+        }
+        return QFontMetrics(font).lineSpacing() * drawnTexts().size() <= size.height();
+    };
+    QCOMPARE(drawnTexts().size(), 5);
+    if (!unattended)
+        return;
+    // Every line inside the box, at the largest size that fits.
+    QVERIFY(fitsAt(points));
+    if (shrinks)
+        QVERIFY(!fitsAt(points + 1));
+    for (const PictureBox::Printed &item : picture->printed()) {
+        QVERIFY2(item.x >= 0, qPrintable(item.text));
+        QVERIFY2(item.x + picture->textWidth(item.text) <= picture->twipsWidth(),
+                 qPrintable(item.text));
+        QVERIFY(item.y + picture->textHeight() <= picture->twipsHeight());
+    }
+    QVERIFY(picture->twipsTop() >= 0);
+}
+
+void TestForm2::unattendedFailuresRetrySoonerAndSaySo()
+{
+    Form2::setUnattended(true);
+    mEnv->fetcher.fail = true;
+    Form2 *form2 = startDisplay();
+    // No box; the clock alone, and the notice says why.
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
+    form2->Timer1_Timer();
+    QCOMPARE(drawnTexts(), QStringList{QStringLiteral("09:05:07 PM")});
+    const QLabel *notice = child<QLabel>(form2, "lblNotice");
+    QCOMPARE(notice->text(),
+             QString::fromUtf8("Service unreachable \u00B7 Could not connect to server"));
+    QVERIFY(notice->isVisibleTo(form2));
+    QCOMPARE(notice->geometry().bottom(), form2->height() - 1 - 8);
+    QCOMPARE(notice->x(), 8);
+
+    // Retried after 30 ticks, then ever later, then every 600.
+    QList<int> waits;
+    for (int retry = 0; retry < 6; ++retry) {
+        const qsizetype requests = mEnv->fetcher.urls.size();
+        int ticks = 0;
+        while (mEnv->fetcher.urls.size() == requests && ticks < 1000) {
+            form2->Timer1_Timer();
+            ++ticks;
+        }
+        waits.append(ticks);
+    }
+    QCOMPARE(waits, (QList<int>{29, 60, 120, 240, 480, 600}));
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
+
+    // A quote at last, with the service's notice.
+    mEnv->fetcher.fail = false;
+    mEnv->fetcher.reply = QByteArray(FullReply).replace("</QuoteData>",
+                                                        "<Notice>Simulated prices</Notice>"
+                                                        "</QuoteData>");
+    mEnv->clock.time = mEnv->clock.time.addSecs(600);
+    form2->mTickCount = 599;
+    form2->Timer1_Timer();
+    QCOMPARE(drawnTexts().size(), 5);
+    QCOMPARE(notice->text(), QStringLiteral("Simulated prices"));
+
+    // The service goes away: the last quote stays, its clock running.
+    mEnv->fetcher.fail = true;
+    mEnv->clock.time = mEnv->clock.time.addSecs(600);
+    form2->mTickCount = 599;
+    form2->Timer1_Timer();
+    mEnv->clock.time = mEnv->clock.time.addSecs(1);
+    form2->Timer1_Timer();
+    QCOMPARE(drawnTexts().size(), 5);
+    QCOMPARE(drawnTexts().first(), QStringLiteral("MSFT"));
+    QCOMPARE(drawnTexts().last(), QStringLiteral("09:25:08 PM"));
+    QCOMPARE(notice->text(),
+             QString::fromUtf8("Quote as of 21:15, service unreachable \u00B7 Could not connect to "
+                               "server \u00B7 Simulated prices"));
+    QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
 
 void TestForm2::layoutCentresTheTextBlock()

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """One program per user and display: a second start brings the running
 program's window to the front and ends with status 0; after the running one
-is killed, the socket it left behind does not stop the next start."""
+is killed, the socket it left behind does not stop the next start; and
+another local user cannot stop the program from starting."""
 import os
+import pwd
+import shutil
 import subprocess
 import sys
 
@@ -65,6 +68,92 @@ def scenario(session, args):
     session.close_window(TITLE)
     wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
     check(session.program.returncode == 0, "closing the options window ends the program")
+
+    another_user_cannot_stop_the_start(session)
+
+
+# Listens on each path given, as whoever runs it, and logs what arrives.
+LISTENER = r"""
+import os, select, socket, sys
+log = open(sys.argv[1], "a", buffering=1)
+servers = {}
+for path in sys.argv[2:]:
+    server = socket.socket(socket.AF_UNIX)
+    server.bind(path)
+    os.chmod(path, 0o777)
+    server.listen(8)
+    servers[server] = path
+log.write("ready\n")
+while True:
+    for server in select.select(list(servers), [], [])[0]:
+        connection, _ = server.accept()
+        connection.settimeout(2)
+        try:
+            data = connection.recv(64)
+        except OSError:
+            data = b""
+        log.write("%s got %r\n" % (servers[server], data))
+        connection.close()
+"""
+
+
+def another_user_cannot_stop_the_start(session):
+    """Without a runtime folder (no XDG_RUNTIME_DIR, and another user holds
+    the one Qt would make in the temporary folder), a second user who
+    listens where the socket would otherwise go (the current and the temporary
+    folder), or whose socket was put in the program's own folder, does not stop
+    the program from starting."""
+    if os.geteuid() != 0 or not shutil.which("useradd") or not shutil.which("runuser"):
+        print("SKIP another user's socket: needs root, useradd and runuser")
+        return
+    peer = "tallowpeer"
+    if subprocess.run(["id", "-u", peer], capture_output=True).returncode != 0:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                        peer], check=True)
+    os.chmod(session.tmp, 0o711)
+    shared = os.path.join(session.tmp, "shared")
+    # Qt's stand-in runtime folder, made first by the other user.
+    theirs = os.path.join(shared, "runtime-" + pwd.getpwuid(os.geteuid()).pw_name)
+    home = os.path.join(session.tmp, "home")
+    for folder, mode in ((shared, 0o1777), (home, 0o700), (theirs, 0o700)):
+        os.makedirs(folder)
+        os.chmod(folder, mode)
+    shutil.chown(theirs, peer, peer)
+    name = "tallow-marquee-%d-display%s" % (os.geteuid(), session.display.replace(":", "_"))
+    log = os.path.join(shared, "listener.log")
+    stray = os.path.join(shared, "stray")
+    # The system's Python: the other user may not reach one under root's home.
+    python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+    listener = subprocess.Popen(["runuser", "-u", peer, "--", python, "-c", LISTENER, log,
+                                 os.path.join(shared, name), stray])
+    session.processes.append(listener)
+    wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), 20,
+               "the other user's listener")
+    own = os.path.join(home, ".cache", "tallow-marquee")
+    os.makedirs(own, mode=0o700)
+    os.rename(stray, os.path.join(own, name))
+
+    env = dict(session.env, HOME=home, TMPDIR=shared)
+    for variable in ("XDG_RUNTIME_DIR", "XDG_CACHE_HOME"):
+        env.pop(variable, None)
+    program = subprocess.Popen([os.path.join(session.app_dir, "tallow-marquee")], cwd=shared,
+                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    session.processes.append(program)
+    session.find_window(TITLE)
+    check(program.poll() is None, "the program starts despite the other user's sockets")
+    heard = open(log).read()
+    check("raise" not in heard, f"the other user heard no request ({heard!r})")
+    check(f"{stray} got b''" in heard,
+          "the program reached the other user's socket in its own folder and left it unasked")
+    socket_path = os.path.join(own, name)
+    check(os.stat(socket_path).st_uid == os.geteuid(),
+          "the program listens in its own folder in place of the other user's socket")
+    # And it answers there: the next start of the same user hands over.
+    again = subprocess.run([os.path.join(session.app_dir, "tallow-marquee")], cwd=shared, env=env,
+                           capture_output=True, text=True, timeout=60)
+    check(again.returncode == 0 and program.poll() is None, "the next start hands over to it")
+    session.close_window(TITLE)
+    wait_until(lambda: program.poll() is not None, 20, "the program to end")
 
 
 if __name__ == "__main__":

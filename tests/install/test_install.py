@@ -138,6 +138,22 @@ def main():
             check("./usr/share/doc/tallow-marquee/copyright" in contents
                   and "./usr/share/doc/tallow-marquee/changelog.gz" in contents,
                   "the package carries its copyright file and changelog")
+            # Its scripts enable the quote service's user unit for every user,
+            # here inside an unpacked copy of the package (DPKG_ROOT), and a
+            # purge takes the link away again.
+            root = os.path.join(folder, "root")
+            run(["dpkg-deb", "-x", deb, root])
+            run(["dpkg-deb", "-e", deb, os.path.join(root, "DEBIAN")])
+            env = dict(os.environ, DPKG_ROOT=root, DPKG_MAINTSCRIPT_PACKAGE="tallow-marquee")
+            link = os.path.join(root, "etc/systemd/user/default.target.wants/tallow-quoted.service")
+            script = os.path.join(root, "DEBIAN", "{}")
+            result = run([script.format("postinst"), "configure"], env=env)
+            check(result.returncode == 0 and os.path.islink(link)
+                  and os.readlink(link) == "/usr/lib/systemd/user/tallow-quoted.service",
+                  "installing enables the user unit for every user", result.stdout + result.stderr)
+            result = run([script.format("postrm"), "purge"], env=env)
+            check(result.returncode == 0 and not os.path.lexists(link),
+                  "purging the package disables it again", result.stdout + result.stderr)
             result = run(["lintian", "--fail-on", "error", deb])
             check(result.returncode == 0 and "\nE: " not in "\n" + result.stdout,
                   "lintian finds no error", result.stdout + result.stderr)

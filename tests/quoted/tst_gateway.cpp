@@ -190,8 +190,9 @@ private slots:
                     return next;
                 },
                 [&] { return now; }, [&](const std::string &line) { logs.push_back(line); });
-        const ProviderReply good{200, R"({"c":10.5,"pc":10})", {}, {}},
-                better{200, R"({"c":11,"pc":10})", {}, {}},
+        const ProviderReply good{200, R"({"c":10.5,"pc":10,"t":1765209600})", {}, {}},
+                better{200, R"({"c":11,"pc":10,"t":1765210200})", {}, {}},
+                unknown{200, R"({"c":0})", {}, {}},
                 reset{0, {}, {}, "Recv failure: Connection reset by peer"},
                 limited{429, {}, "300", {}},
                 // The key where a long text used to be cut short.
@@ -207,19 +208,24 @@ private slots:
             int status;
             const char *last; // LastTradeAmount in the answer, or the 503 text
             size_t requests, logLines;
+            const char *notice = ""; // the Notice element of a 200, "" for none
         };
+        const char *const unreachable = "As of 16:00 UTC, finnhub unreachable",
+                          *const unreachableLater = "As of 16:10 UTC, finnhub unreachable";
         const Step steps[] = {
                 {0, "ACME", good, 200, "10.50", 1, 0},
                 {59, "acme", reset, 200, "10.50", 1, 0}, // cached: the provider is not asked
-                {60, "ACME", reset, 200, "10.50", 2, 1}, // failed: the stale quote stands in
-                {119, "ACME", good, 200, "10.50", 2,
-                 1}, // one request per period, also after a failure
+                // failed: the stale quote stands in
+                {60, "ACME", reset, 200, "10.50", 2, 1, unreachable},
+                // one request per period, also after a failure
+                {119, "ACME", good, 200, "10.50", 2, 1, unreachable},
                 {120, "ACME", better, 200, "11.00", 3, 1},
-                {180, "ACME", limited, 200, "11.00", 4, 2}, // paused for 300 s
+                {180, "ACME", limited, 200, "11.00", 4, 2, unreachableLater}, // paused for 300 s
                 {200, "OTHER", good, 503, "rate limit", 4, 2}, // nothing cached, provider paused
                 {480, "OTHER", good, 200, "10.50", 5, 2},
-                {1019, "ACME", reset, 200, "11.00", 6, 3}, // 899 s old: still served
+                {1019, "ACME", reset, 200, "11.00", 6, 3, unreachableLater}, // 899 s old: served
                 {1080, "ACME", echoing, 503, "no recent quote from finnhub", 7, 4}, // too old
+                {1090, "Nope", unknown, 200, "<StockSymbol>Nope<", 8, 4, "No quote for Nope"},
         };
         for (const Step &step : steps) {
             now = steady_clock::time_point(seconds(step.at));
@@ -228,10 +234,16 @@ private slots:
             const QByteArray where = "at " + QByteArray::number(step.at) + " s";
             QVERIFY2(answer.status == step.status, where);
             QVERIFY2(answer.body.find(step.last) != std::string::npos, where + answer.body.c_str());
-            if (answer.status == 200)
+            if (answer.status == 200) {
                 QVERIFY2(answer.body.find(std::string(">") + step.symbol + "<")
                                  != std::string::npos,
                          where);
+                const std::string notice = *step.notice
+                        ? "<Notice>" + std::string(step.notice) + "</Notice>"
+                        : "<Notice>";
+                QVERIFY2((answer.body.find(notice) != std::string::npos) == (*step.notice != 0),
+                         where + answer.body.c_str());
+            }
             QVERIFY2(urls.size() == step.requests, where);
             QVERIFY2(logs.size() == step.logLines, where);
         }

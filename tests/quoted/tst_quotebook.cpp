@@ -99,7 +99,10 @@ private slots:
         std::vector<std::string> problems;
         const auto table = parseTable(file.readAll().toStdString(), problems);
         QVERIFY(table && problems.empty());
-        QVERIFY(table->bySymbol.size() >= 30 && table->find("MSFT"));
+        QVERIFY(table->bySymbol.size() >= 30);
+        // The program's first-start symbol and the examples it and the READMEs give.
+        for (const char *symbol : {"GOOG", "MSFT"})
+            QVERIFY2(table->find(symbol), symbol);
     }
 
     void formatsQuoteXml_data()
@@ -148,6 +151,14 @@ private slots:
         QCOMPARE(values.size(), 10);
 
         QCOMPARE(elements(quoteXml("NOPE", nullptr)).keys(), QStringList{"StockSymbol"});
+        // A notice is cut to 120 characters, never inside one.
+        std::string symbol(60, 'x');
+        for (int i = 0; i < 60; ++i)
+            symbol += "\xE2\x82\xAC"; // the euro sign, three bytes
+        const QString notice
+                = elements(quoteXml("NOPE", nullptr, unknownSymbolNotice(symbol))).value("Notice");
+        QCOMPARE(notice.size(), 120);
+        QVERIFY(notice.startsWith("No quote for xxx") && notice.endsWith(QChar(0x20AC)));
     }
 
     void acceptsOnlyPrintableUtf8()

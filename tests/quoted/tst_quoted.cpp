@@ -340,13 +340,43 @@ private slots:
         const Reply encoded = fetch(port, quoteTarget("A%20B%26C"));
         QCOMPARE(encoded.status, 200L);
         QVERIFY(encoded.body.contains("<StockSymbol>A B&amp;C</StockSymbol>"));
-        QCOMPARE(quoteFields(encoded.body), (QMap<QString, QString>{{"StockSymbol", "A B&C"}}));
+        QCOMPARE(quoteFields(encoded.body),
+                 (QMap<QString, QString>{{"StockSymbol", "A B&C"},
+                                         {"Notice", "No quote for A B&C"}}));
         QCOMPARE(quoteFields(fetch(port, quoteTarget("X+Y%3C%2F")).body).value("StockSymbol"),
                  QString("X Y</"));
 
         QCOMPARE(fetch(port, quoteTarget("%FF")).status, 400L); // not UTF-8
         QCOMPARE(fetch(port, quoteTarget("A%0AB")).status, 400L); // control character
         QCOMPARE(fetch(port, kPath + "?LicenseKey=" QUOTE_SERVICE_TOKEN).status, 400L);
+    }
+
+    // Sample mode says so on every quote; a symbol it does not know is named;
+    // blanks around a symbol do not make it unknown.
+    void sendsNotices_data()
+    {
+        QTest::addColumn<QByteArray>("symbol");
+        QTest::addColumn<QString>("echoed");
+        QTest::addColumn<bool>("priced");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("known") << QByteArray("GOOG") << "GOOG" << true << "Simulated prices";
+        QTest::newRow("unknown") << QByteArray("NOPE") << "NOPE" << false << "No quote for NOPE";
+        QTest::newRow("blanks around")
+                << QByteArray("+%20aapl%09") << "aapl" << true << "Simulated prices";
+        QTest::newRow("only blanks") << QByteArray("+%09") << QString() << false << QString();
+    }
+    void sendsNotices()
+    {
+        QFETCH(QByteArray, symbol);
+        QFETCH(QString, echoed);
+        QFETCH(bool, priced);
+        QFETCH(QString, notice);
+        const Reply reply = fetch(m_service->port, quoteTarget(symbol));
+        QCOMPARE(reply.status, echoed.isEmpty() ? 400L : 200L);
+        const auto fields = quoteFields(reply.body);
+        QCOMPARE(fields.value("StockSymbol"), echoed);
+        QCOMPARE(fields.contains("LastTradeAmount"), priced);
+        QCOMPARE(fields.value("Notice"), notice);
     }
 
     void checksLicenseKey()

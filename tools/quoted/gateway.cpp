@@ -134,6 +134,7 @@ struct Figures
     double last = 0;
     std::optional<double> change, percent, open, high, low, previousClose, volume;
     std::string dateTime;
+    std::int64_t unixTime = 0; // when the provider gives the trade's time
 };
 
 Fields format(const Figures &f)
@@ -198,7 +199,7 @@ Outcome rateLimited(std::string reason, std::int64_t seconds)
 
 Outcome quoteOf(const Figures &figures)
 {
-    return {Outcome::Quote, format(figures), {}, 0};
+    return {Outcome::Quote, format(figures), {}, 0, figures.unixTime};
 }
 
 Outcome finnhub(long status, const json &doc)
@@ -221,8 +222,10 @@ Outcome finnhub(long status, const json &doc)
               number(doc, "pc"),
               std::nullopt,
               {}};
-    if (const auto t = number(doc, "t"); t && *t > 0)
-        f.dateTime = utcStamp(std::int64_t(*t));
+    if (const auto t = number(doc, "t"); t && *t > 0) {
+        f.unixTime = std::int64_t(*t);
+        f.dateTime = utcStamp(f.unixTime);
+    }
     return quoteOf(f);
 }
 
@@ -289,8 +292,10 @@ Outcome twelveData(long status, const json &doc)
               number(doc, "previous_close"),
               number(doc, "volume"),
               {}};
-    if (const auto t = number(doc, "timestamp"); t && *t > 0)
-        f.dateTime = utcStamp(std::int64_t(*t));
+    if (const auto t = number(doc, "timestamp"); t && *t > 0) {
+        f.unixTime = std::int64_t(*t);
+        f.dateTime = utcStamp(f.unixTime);
+    }
     return quoteOf(f);
 }
 
@@ -491,10 +496,29 @@ Gateway::Answer Gateway::fromCache(std::string_view symbol, const Entry &entry, 
                                    const std::string &why) const
 {
     if (entry.good && now - entry.goodAt < m_settings.maxStale)
-        return {200, quoteDataXml(symbol, entry.fields)};
+        return served(symbol, entry, now, true);
     return {503,
             std::string("503 Service Unavailable: no recent quote from ")
                     + providerName(m_settings.provider) + " (" + why + ")"};
+}
+
+Gateway::Answer Gateway::served(std::string_view symbol, const Entry &entry, TimePoint now,
+                                bool failing) const
+{
+    std::string notice;
+    if (entry.fields.empty()) {
+        notice = unknownSymbolNotice(symbol);
+    } else if (failing && now - entry.goodAt >= m_settings.cache) {
+        // Older than the cache period: the display says since when, and why.
+        const std::time_t when = std::time_t(entry.quoteTime);
+        std::tm tm{};
+        gmtime_r(&when, &tm);
+        char stamp[16];
+        std::strftime(stamp, sizeof stamp, "%H:%M", &tm);
+        notice = std::string("As of ") + stamp + " UTC, " + providerName(m_settings.provider)
+                + " unreachable";
+    }
+    return {200, quoteDataXml(symbol, entry.fields, notice)};
 }
 
 void Gateway::forgetOldEntries(TimePoint now)
@@ -516,16 +540,16 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
     const TimePoint now = m_clock();
     // The reply echoes the symbol as this request wrote it, as in sample mode.
     if (entry.good && now - entry.goodAt < m_settings.cache)
-        return {200, quoteDataXml(symbol, entry.fields)};
+        return served(symbol, entry, now, false);
     if (entry.inFlight) {
         // A slow provider request never holds up an answer the cache can give.
         if (entry.good && now - entry.goodAt < m_settings.maxStale)
-            return {200, quoteDataXml(symbol, entry.fields)};
+            return served(symbol, entry, now, false);
         // Wait for that request and take its result, whatever the cache period.
         const std::uint64_t fetches = entry.fetches;
         m_fetched.wait(lock, [&] { return entry.fetches != fetches; });
         if (entry.lastFailure.empty())
-            return {200, quoteDataXml(symbol, entry.fields)};
+            return served(symbol, entry, now, false);
         return fromCache(symbol, entry, m_clock(), entry.lastFailure);
     }
     if (entry.tried && now - entry.triedAt < m_settings.cache)
@@ -549,8 +573,9 @@ Gateway::Answer Gateway::quote(std::string_view symbol)
         entry.good = true;
         entry.fields = std::move(outcome.fields);
         entry.goodAt = now;
+        entry.quoteTime = outcome.quoteTime ? outcome.quoteTime : std::int64_t(std::time(nullptr));
         entry.lastFailure.clear();
-        return {200, quoteDataXml(symbol, entry.fields)};
+        return served(symbol, entry, now, false);
     }
     entry.lastFailure = shortened(redact(outcome.reason, m_settings.key));
     if (outcome.kind == Outcome::RateLimited) {

@@ -49,6 +49,7 @@ struct Outcome
     QuoteFields fields; // for Quote; empty for Unknown
     std::string reason; // for RateLimited and Failed; may hold provider text
     std::int64_t pauseSeconds = 0; // for RateLimited
+    std::int64_t quoteTime = 0; // for Quote: Unix time of the trade, 0 when not given
 };
 
 // Reads the provider's reply to a quote request.
@@ -91,6 +92,7 @@ private:
         bool good = false; // a quote (or word that the symbol is unknown) has come
         QuoteFields fields; // the last good one
         TimePoint goodAt{}; // when it was fetched
+        std::int64_t quoteTime = 0; // Unix time of the last good quote (its trade or its fetch)
         TimePoint triedAt{}; // when the provider was last asked
         bool tried = false;
         bool inFlight = false;
@@ -100,6 +102,8 @@ private:
 
     Answer fromCache(std::string_view symbol, const Entry &entry, TimePoint now,
                      const std::string &why) const;
+    // The cached quote of `entry`; `failing` when it stands in for a failed request.
+    Answer served(std::string_view symbol, const Entry &entry, TimePoint now, bool failing) const;
     void forgetOldEntries(TimePoint now);
 
     Settings m_settings;

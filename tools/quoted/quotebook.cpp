@@ -115,6 +115,18 @@ std::string xmlEscape(std::string_view s)
     return out;
 }
 
+// The first `count` characters of UTF-8 `text`: never cuts inside a character.
+std::string_view firstCharacters(std::string_view text, std::size_t count)
+{
+    std::size_t at = 0;
+    for (; at < text.size() && count > 0; --count) {
+        ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xc0) == 0x80)
+            ++at;
+    }
+    return text.substr(0, at);
+}
+
 } // namespace
 
 const Listing *Table::find(std::string_view symbol) const
@@ -214,8 +226,22 @@ Quote quoteAt(const Listing &listing, std::int64_t slot)
     return q;
 }
 
+std::string unknownSymbolNotice(std::string_view symbol)
+{
+    return "No quote for " + std::string(symbol);
+}
+
+std::string_view trimBlanks(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 std::string quoteDataXml(std::string_view symbol,
-                         const std::vector<std::pair<std::string_view, std::string>> &fields)
+                         const std::vector<std::pair<std::string_view, std::string>> &fields,
+                         std::string_view notice)
 {
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<QuoteData>\n";
     const auto element = [&xml](std::string_view name, std::string_view value) {
@@ -225,13 +251,15 @@ std::string quoteDataXml(std::string_view symbol,
     element("StockSymbol", symbol);
     for (const auto &[name, value] : fields)
         element(name, value);
+    if (!notice.empty())
+        element("Notice", firstCharacters(notice, kMaxNoticeCharacters));
     return xml + "</QuoteData>\n";
 }
 
-std::string quoteXml(std::string_view symbol, const Quote *quote)
+std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_view notice)
 {
     if (!quote)
-        return quoteDataXml(symbol, {});
+        return quoteDataXml(symbol, {}, notice);
     const Cents change = quote->last - quote->previousClose;
     // Hundredths of a percent, rounded half away from zero.
     const Cents basis = (std::abs(change) * 20000 + quote->previousClose)
@@ -254,7 +282,8 @@ std::string quoteXml(std::string_view symbol, const Quote *quote)
                          {"DayHigh", money(quote->high, false)},
                          {"DayLow", money(quote->low, false)},
                          {"PrevCls", money(quote->previousClose, false)},
-                         {"StockVolume", std::to_string(quote->volume)}});
+                         {"StockVolume", std::to_string(quote->volume)}},
+                        notice);
 }
 
 bool isPrintableUtf8(std::string_view text)

@@ -48,12 +48,23 @@ struct Quote
 // same quote, and the last trade never leaves previous close +-10 %.
 Quote quoteAt(const Listing &listing, std::int64_t slot);
 
-// The QuoteData document. `quote` is null for a symbol the table does not hold.
-std::string quoteXml(std::string_view symbol, const Quote *quote);
+// The Notice element a reply may end with: one line of plain text for the
+// display, cut to this many characters.
+constexpr std::size_t kMaxNoticeCharacters = 120;
+constexpr const char *kSampleModeNotice = "Simulated prices";
+std::string unknownSymbolNotice(std::string_view symbol); // "No quote for SYMBOL"
 
-// A QuoteData document of StockSymbol followed by `fields` (name, text) in order.
+// The QuoteData document. `quote` is null for a symbol the table does not hold.
+std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_view notice = {});
+
+// A QuoteData document of StockSymbol followed by `fields` (name, text) in order,
+// and by a Notice element when `notice` is not empty.
 std::string quoteDataXml(std::string_view symbol,
-                         const std::vector<std::pair<std::string_view, std::string>> &fields);
+                         const std::vector<std::pair<std::string_view, std::string>> &fields,
+                         std::string_view notice = {});
+
+// `text` without the ASCII blanks (spaces and tabs) around it.
+std::string_view trimBlanks(std::string_view text);
 
 // True for well-formed UTF-8 without control characters, i.e. text that can be
 // echoed into an XML document as it is.

@@ -248,7 +248,7 @@ void Server::serveQuote(const httplib::Request &req, httplib::Response &res)
 {
     if (!req.has_param("LicenseKey") || req.get_param_value("LicenseKey") != m_service.token)
         return plain(res, 403, "403 Forbidden: missing or wrong LicenseKey");
-    const std::string symbol = req.get_param_value("StockSymbol");
+    const std::string symbol(trimBlanks(req.get_param_value("StockSymbol")));
     if (symbol.empty() || !isPrintableUtf8(symbol))
         return plain(res, 400, "400 Bad Request: StockSymbol is missing or not printable UTF-8");
 
@@ -265,7 +265,9 @@ void Server::serveQuote(const httplib::Request &req, httplib::Response &res)
     const std::int64_t slot
             = std::chrono::duration_cast<std::chrono::seconds>(now).count() / kSlotSeconds;
     const Quote quote = listing ? quoteAt(*listing, slot) : Quote{};
-    res.set_content(quoteXml(symbol, listing ? &quote : nullptr), "text/xml; charset=utf-8");
+    const std::string notice = listing ? kSampleModeNotice : unknownSymbolNotice(symbol);
+    res.set_content(quoteXml(symbol, listing ? &quote : nullptr, notice),
+                    "text/xml; charset=utf-8");
 }
 
 } // namespace quoted
