@@ -5,6 +5,7 @@
 // optional Retry-After value on the first line, then the body.
 #include "fuzzcheck.h"
 #include "gateway.h"
+#include "protocol.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -56,7 +57,7 @@ void checkQuoteData(const std::string &xml, const std::string &symbol)
     static const QRegularExpression volume(QStringLiteral("^\\d+$"));
     // A Unix time formatted in UTC, or the trading day as alphavantage wrote it.
     static const QRegularExpression stamp(
-            TALLOW_FUZZ_PROVIDER == Provider::AlphaVantage
+            std::string_view(TALLOW_FUZZ_PROVIDER) == "alphavantage"
                     ? QStringLiteral("^[^\\x00-\\x1f]{10}T00:00:00$")
                     : QStringLiteral("^\\d{4,}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$"));
     // One line of plain text for the display.
@@ -114,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto start = std::chrono::steady_clock::time_point(std::chrono::hours(1000));
     auto now = start;
     Gateway gateway(
-            {TALLOW_FUZZ_PROVIDER, "https://provider.invalid/api", Key, std::chrono::seconds(60),
-             std::chrono::seconds(900)},
+            {providerNamed(TALLOW_FUZZ_PROVIDER), "https://provider.invalid/api", Key,
+             std::chrono::seconds(60), std::chrono::seconds(900)},
             [&](const std::string &url) {
                 ++fetches;
                 CHECK(url.find("symbol=MSFT") != std::string::npos, url);

@@ -6,15 +6,17 @@ set -euo pipefail
 run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libcurl4-gnutls-dev libcpp-httplib-dev nlohmann-json3-dev ca-certificates
+  libcurl4-gnutls-dev libboost-dev nlohmann-json3-dev ca-certificates
   libx11-dev libxtst-dev libxss-dev libfontconfig-dev
   fonts-liberation
 )
 test_packages=(
-  xvfb x11-xkb-utils openbox xdotool wmctrl x11-utils x11-apps imagemagick dbus dbus-x11 python3
+  xvfb x11-xkb-utils x11-xserver-utils openbox tint2 xdotool wmctrl x11-utils x11-apps imagemagick
+  dbus dbus-x11 python3
   libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 clang-format locales
   desktop-file-utils appstream lintian init-system-helpers
   clang libclang-rt-14-dev
+  nginx
 )
 
 wanted=("${run_packages[@]}")
@@ -38,7 +40,18 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
+  # Packages such as nginx start their service when installed; the tests run
+  # their own instances, so keep the package scripts from starting any.
+  made_policy=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee /usr/sbin/policy-rc.d >/dev/null
+    "${sudo_cmd[@]}" chmod 755 /usr/sbin/policy-rc.d
+    made_policy=1
+  fi
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if [ -n "$made_policy" ]; then
+    "${sudo_cmd[@]}" rm -f /usr/sbin/policy-rc.d
+  fi
 fi
 
 # The conversion tests run again under a locale that writes decimals with a comma.

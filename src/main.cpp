@@ -16,8 +16,10 @@
 static bool displayFound(int argc, char *argv[])
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Qt's own options naming a platform or a display, with one dash or two.
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0)
+        const char *name = std::strncmp(argv[i], "--", 2) == 0 ? argv[i] + 1 : argv[i];
+        if (std::strcmp(name, "-platform") == 0 || std::strcmp(name, "-display") == 0)
             return true;
     }
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -51,9 +53,10 @@ int main(int argc, char *argv[])
         return 0;
     fonts.wait();
     Forms::registerWindows();
+    Forms::form1()->setStartScreen(CommandLine::screenNamed(options.screen));
     Forms::form1()->show();
     if (options.kiosk)
-        Kiosk::start(options.boxCloseMilliseconds);
+        Kiosk::start();
     const int code = app.exec();
     Forms::destroyAll();
     return code;

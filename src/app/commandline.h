@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QScreen;
+
 // The program's command line. Run without arguments it behaves as it always
 // has; the options are additions for installed and unattended use.
 namespace CommandLine {
@@ -13,15 +15,19 @@ struct Options
     Action action = Action::Run;
     // Opens the display at once and lets message boxes close by themselves.
     bool kiosk = false;
-    // How long a message box stays in kiosk mode. Only tests change it,
-    // through an option that the help does not list.
-    int boxCloseMilliseconds = 30000;
+    // The monitor to open on (--screen); empty for the primary one.
+    QString screen;
     // Why the arguments were refused (Action::Fail).
     QString error;
 };
 
-// Reads the arguments after the program name.
+// Reads the arguments after the program name. Qt's own options are left for
+// QApplication, which takes them out of argv.
 Options parse(const QStringList &arguments);
+
+// The screen of that name; with no name, or a name no screen has (said on
+// standard error with the names there are), the primary screen.
+QScreen *screenNamed(const QString &name);
 
 QString usage();
 QString versionText();

@@ -98,7 +98,7 @@ void Form::showEvent(QShowEvent *event)
 {
     if (mCentreOnFirstShow) {
         mCentreOnFirstShow = false;
-        if (const QScreen *screen = this->screen()) {
+        if (const QScreen *screen = mStartScreen ? mStartScreen.data() : this->screen()) {
             QRect frame = frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
             move(frame.topLeft());

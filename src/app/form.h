@@ -3,6 +3,8 @@
 #include <QCursor>
 #include <QFont>
 #include <QHash>
+#include <QPointer>
+#include <QScreen>
 #include <QWidget>
 
 #include <initializer_list>
@@ -47,6 +49,10 @@ public:
     // Set by the registry while it unloads the window, so the close goes through.
     void setUnloading() { mUnloading = true; }
 
+    // The monitor a window that opens centred opens on, instead of the one
+    // Qt gives a new window.
+    void setStartScreen(QScreen *screen) { mStartScreen = screen; }
+
 protected:
     // The window opens centred on its screen the first time it is shown.
     void centreOnFirstShow() { mCentreOnFirstShow = true; }
@@ -73,4 +79,5 @@ private:
     std::optional<QCursor> mMouseIcon;
     bool mUnloading = false;
     bool mCentreOnFirstShow = false;
+    QPointer<QScreen> mStartScreen;
 };

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -13,6 +14,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+
+#include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -30,15 +34,22 @@ public:
         QString shown = text;
         shown.replace(AppShell::CrLf, QStringLiteral("\n"));
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                        title, shown, QMessageBox::Ok, parent);
-        box.setTextFormat(Qt::PlainText);
-        box.setWindowModality(Qt::ApplicationModal);
+        // A box comes centred over its parent's window. One whose window is
+        // not shown yet (the display while it loads) would land at that
+        // window's unshown place, a corner of the screen: it comes over the
+        // window the user sees instead, the active one or the one the last
+        // box came over.
         QPointer<QWidget> owner = parent ? parent->window() : QApplication::activeWindow();
+        if (!owner || !owner->isVisible())
+            owner = QApplication::activeWindow();
+        if (!owner || !owner->isVisible())
+            owner = gBoxOwner && gBoxOwner->isVisible() ? gBoxOwner : nullptr;
         if (owner)
             gBoxOwner = owner;
-        else
-            owner = gBoxOwner;
+        QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                        title, shown, QMessageBox::Ok, owner);
+        box.setTextFormat(Qt::PlainText);
+        box.setWindowModality(Qt::ApplicationModal);
         if (const int wait = Dialogs::messageAutoClose(); wait > 0) {
             QTimer::singleShot(wait, &box, [&box] { box.button(QMessageBox::Ok)->click(); });
         }
@@ -53,6 +64,46 @@ public:
     void chooseColor(QWidget *parent, std::uint32_t &color) override;
 };
 
+// The family of the dialog's list that the font system shows for `font`: a
+// name it substitutes ("Arial" for its metric twin) gives the family
+// standing in for it.
+QString listedFamily(const QFont &font)
+{
+    const QString shown = QFontInfo(font).family();
+    const QStringList families = QFontDatabase::families();
+    if (families.contains(shown))
+        return shown;
+    for (const QString &family : families) {
+        if (family.compare(shown, Qt::CaseInsensitive) == 0)
+            return family;
+    }
+    return shown;
+}
+
+// The face of `family` with the weight and slant of `font`. The dialog finds
+// a face by its style name, and a regular face is not always "Regular" (the
+// DejaVu families call it "Book"): without the name it opens on the family's
+// first face, often an oblique or condensed one. Among faces that fit
+// equally, the one the font system picks, then the shortest name (the plain
+// face before its condensed twin).
+QString faceOf(const QString &family, const QFont &font)
+{
+    const QString picked = QFontInfo(font).styleName();
+    QString best;
+    std::tuple<bool, int, bool, qsizetype> bestRank;
+    for (const QString &style : QFontDatabase::styles(family)) {
+        const QFont face = QFontDatabase::font(family, style, 12);
+        const std::tuple<bool, int, bool, qsizetype> rank{face.italic() != font.italic(),
+                                                          std::abs(face.weight() - font.weight()),
+                                                          style != picked, style.size()};
+        if (best.isEmpty() || rank < bestRank) {
+            best = style;
+            bestRank = rank;
+        }
+    }
+    return best;
+}
+
 void QtDialogs::chooseFont(QWidget *parent, FontChoice &font)
 {
     QFont preset(font.name);
@@ -60,11 +111,9 @@ void QtDialogs::chooseFont(QWidget *parent, FontChoice &font)
     preset.setItalic(font.italic);
     if (font.size > 0)
         preset.setPointSizeF(font.size);
-    // The dialog lists real families only: a name that the font system
-    // substitutes ("Arial" for its metric twin) must be given as the family it
-    // resolves to, or the dialog falls back to another family and style.
-    const QString resolved = QFontInfo(preset).family();
-    preset.setFamilies({resolved});
+    const QString family = listedFamily(preset);
+    preset.setFamilies({family});
+    preset.setStyleName(faceOf(family, preset));
 
     QFontDialog dialog(preset, parent);
     dialog.setOption(QFontDialog::DontUseNativeDialog);
@@ -74,16 +123,21 @@ void QtDialogs::chooseFont(QWidget *parent, FontChoice &font)
         if (!group->findChildren<QCheckBox *>().isEmpty())
             group->hide();
     }
+    const QFont opened = dialog.currentFont();
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // What the user leaves as the dialog opened keeps the values it was
+    // given: "Arial" stays "Arial" rather than the name of the face standing
+    // in for it, and the face shown for a weight and slant stands for them.
     const QFont chosen = dialog.selectedFont();
-    // Keeping the stored name while the user keeps its family leaves
-    // "Arial" as "Arial" rather than the name of the face standing in for it.
-    if (chosen.family() != resolved || font.name.isEmpty())
+    const bool sameFamily = chosen.family() == opened.family();
+    if (!sameFamily || font.name.isEmpty())
         font.name = chosen.family();
-    font.bold = chosen.bold();
-    font.italic = chosen.italic();
-    if (chosen.pointSizeF() > 0)
+    if (!sameFamily || QFontDatabase::styleString(chosen) != QFontDatabase::styleString(opened)) {
+        font.bold = chosen.bold();
+        font.italic = chosen.italic();
+    }
+    if (chosen.pointSizeF() > 0 && chosen.pointSizeF() != opened.pointSizeF())
         font.size = static_cast<float>(chosen.pointSizeF());
 }
 

@@ -279,7 +279,7 @@ void Form2::Form_KeyDown(int keyCode)
         reset(102);
     if (trap.when(106, [&] { return keyCode == VkEscape; })) {
         trap(108, [&] { hide(); });
-        trap(110, [&] { optionsWindow().show(); });
+        trap(110, [&] { showOptionsWindow(); });
         return;
     }
     if (trap.when(112, [&] { return keyCode == Qt::Key_H; })) {
@@ -313,6 +313,16 @@ void Form2::Form_KeyDown(int keyCode)
     }
 }
 
+// The options window, back on the monitor the display is on: that is where
+// the user is looking. A window already shown stays where it is.
+void Form2::showOptionsWindow()
+{
+    Form &options = optionsWindow();
+    if (!options.isVisible())
+        options.setStartScreen(screen());
+    options.show();
+}
+
 void Form2::Form_MouseMove()
 {
     setMousePointer(PointerDefault);
@@ -321,7 +331,7 @@ void Form2::Form_MouseMove()
 void Form2::Form_QueryUnload()
 {
     ErrorTrap trap = makeTrap("Form_QueryUnload");
-    trap(100, [] { optionsWindow().show(); });
+    trap(100, [&] { showOptionsWindow(); });
     trap(102, [] { QCoreApplication::processEvents(); });
     trap(104, [] { QCoreApplication::processEvents(); });
 }
@@ -683,14 +693,19 @@ void Form2::Timer2_Timer()
     trap(106, [] { KeepAwake::instance().resetIdleTimer(); });
 }
 
-void Form2::showDisplay()
+void Form2::showDisplay(QScreen *on)
 {
     if (!isVisible()) {
         WindowHints::skipTaskbar(this);
+        // The whole monitor, panels included: a maximised window stops at
+        // the desktop's panels, a full-screen one covers them.
+        if (on)
+            setScreen(on);
         if (const QScreen *screen = this->screen())
-            setGeometry(screen->availableGeometry());
+            setGeometry(screen->geometry());
     }
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+    setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized))
+                   | Qt::WindowFullScreen);
     show();
     raise();
     activateWindow();

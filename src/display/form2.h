@@ -12,6 +12,7 @@ class Form2;
 class MeasuringLabel;
 class PictureBox;
 class QLabel;
+class QScreen;
 class QTimer;
 
 namespace Forms {
@@ -49,8 +50,9 @@ public:
     void Timer1_Timer();
     void Timer2_Timer();
 
-    // Shows the window borderless and maximised over the available area.
-    void showDisplay();
+    // Shows the window borderless and full screen, over the desktop's panels,
+    // on the monitor `on` (when given) or the one it was on before.
+    void showDisplay(QScreen *on = nullptr);
 
     // An unattended wall screen (--kiosk): the display's failures go to
     // standard error and to the notice line instead of boxes, a failed fetch
@@ -90,6 +92,7 @@ private:
     // the true second. An expiry within the second already shown is a
     // re-alignment, not a tick.
     void armTimer1(qint64 now);
+    void showOptionsWindow();
     void Timer1_Expired();
 
     // A trap of one of this window's operations; unattended, its reports go

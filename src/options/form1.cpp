@@ -203,7 +203,7 @@ void Form1::PushButton1_Click()
     trap(102, [&] { mOpeningDisplay = true; });
     trap(104, [&] { Forms::form2()->mStockSymbol = Text1->text(); });
     trap(106, [&] { Forms::form2()->ReLoadStyle(); });
-    trap(108, [&] { Forms::form2()->showDisplay(); });
+    trap(108, [&] { Forms::form2()->showDisplay(screen()); });
     trap(110, [&] { Forms::unload(this); });
 }
 

@@ -50,12 +50,9 @@ public:
     // List index -1 (no selection) up to the last item; anything else throws.
     static void setListIndex(QComboBox *list, int index);
 
+    // The two options the display sets when it loads.
     QCheckBox *hideHintBox() const override { return Check1; }
     QCheckBox *keepAwakeBox() const override { return Check4; }
-
-    // The two options the display sets when it loads.
-    QCheckBox *Check4 = nullptr;
-    QCheckBox *Check1 = nullptr;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -68,6 +65,8 @@ private:
     QLineEdit *Text1 = nullptr;
     PushButton *PushButton4 = nullptr;
     QGroupBox *Frame1 = nullptr;
+    QCheckBox *Check4 = nullptr;
+    QCheckBox *Check1 = nullptr;
     QGroupBox *Frame6 = nullptr;
     QComboBox *Combo1 = nullptr;
     PushButton *PushButton2 = nullptr;

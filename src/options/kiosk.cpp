@@ -10,9 +10,9 @@
 
 namespace Kiosk {
 
-void start(int boxCloseMilliseconds)
+void start()
 {
-    Dialogs::setMessageAutoClose(boxCloseMilliseconds);
+    Dialogs::setMessageAutoClose(BoxCloseMilliseconds);
     Form2::setUnattended(true);
     QTimer::singleShot(0, Forms::form1(), [] {
         if (auto *button = Forms::form1()->findChild<PushButton *>(QStringLiteral("PushButton1")))

@@ -237,33 +237,43 @@ void TestAppShell::commandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("kiosk");
-    QTest::addColumn<int>("boxClose");
+    QTest::addColumn<QString>("screen");
 
-    QTest::newRow("none: the options window") << QStringList{} << Action::Run << false << 30000;
-    QTest::newRow("kiosk") << QStringList{"--kiosk"} << Action::Run << true << 30000;
-    QTest::newRow("help") << QStringList{"--help"} << Action::Help << false << 30000;
-    QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << 30000;
-    QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << 30000;
+    QTest::newRow("none: the options window") << QStringList{} << Action::Run << false << "";
+    QTest::newRow("kiosk") << QStringList{"--kiosk"} << Action::Run << true << "";
+    QTest::newRow("help") << QStringList{"--help"} << Action::Help << false << "";
+    QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << "";
+    QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << "";
     QTest::newRow("help wins over version")
-            << QStringList{"--version", "--help"} << Action::Help << false << 30000;
-    QTest::newRow("test box time")
-            << QStringList{"--kiosk", "--test-box-close-ms=250"} << Action::Run << true << 250;
-    QTest::newRow("unknown option")
-            << QStringList{"--fullscreen"} << Action::Fail << false << 30000;
-    QTest::newRow("unknown short option") << QStringList{"-k"} << Action::Fail << false << 30000;
-    QTest::newRow("Qt's own option")
-            << QStringList{"-platform", "offscreen"} << Action::Fail << false << 30000;
-    QTest::newRow("argument") << QStringList{"IBM"} << Action::Fail << false << 30000;
-    QTest::newRow("kiosk twice") << QStringList{"--kiosk", "--kiosk"} << Action::Fail << true
-                                 << 30000;
+            << QStringList{"--version", "--help"} << Action::Help << false << "";
+    QTest::newRow("screen") << QStringList{"--kiosk", "--screen", "HDMI-1"} << Action::Run << true
+                            << "HDMI-1";
+    QTest::newRow("screen with =")
+            << QStringList{"--screen=DP-2"} << Action::Run << false << "DP-2";
+    QTest::newRow("screen without a name")
+            << QStringList{"--screen"} << Action::Fail << false << "";
+    QTest::newRow("screen with an empty name")
+            << QStringList{"--screen="} << Action::Fail << false << "";
+    QTest::newRow("screen twice") << QStringList{"--screen", "A", "--screen=B"} << Action::Fail
+                                  << false << "";
+    // Qt's own options are left to QApplication, with their values.
+    QTest::newRow("Qt's own options")
+            << QStringList{"-platform",     "offscreen", "--style",          "--kiosk",
+                           "-style=fusion", "-reverse",  "-qwindowgeometry", "640x480+10+10",
+                           "-display",      ":3"}
+            << Action::Run << false << "";
+    QTest::newRow("Qt's option without its value")
+            << QStringList{"--kiosk", "-platform"} << Action::Fail << true << "";
+    QTest::newRow("unknown option") << QStringList{"--fullscreen"} << Action::Fail << false << "";
+    QTest::newRow("unknown short option") << QStringList{"-k"} << Action::Fail << false << "";
+    QTest::newRow("the old test option")
+            << QStringList{"--test-box-close-ms=250"} << Action::Fail << false << "";
+    QTest::newRow("argument") << QStringList{"IBM"} << Action::Fail << false << "";
+    QTest::newRow("kiosk twice") << QStringList{"--kiosk", "--kiosk"} << Action::Fail << true << "";
     QTest::newRow("help twice, two spellings")
-            << QStringList{"--help", "-h"} << Action::Fail << false << 30000;
-    QTest::newRow("box time twice") << QStringList{"--test-box-close-ms=1", "--test-box-close-ms=2"}
-                                    << Action::Fail << false << 1;
-    QTest::newRow("box time not a number")
-            << QStringList{"--test-box-close-ms=soon"} << Action::Fail << false << 30000;
+            << QStringList{"--help", "-h"} << Action::Fail << false << "";
     QTest::newRow("kiosk with a value")
-            << QStringList{"--kiosk=yes"} << Action::Fail << false << 30000;
+            << QStringList{"--kiosk=yes"} << Action::Fail << false << "";
 }
 
 void TestAppShell::commandLine()
@@ -271,14 +281,14 @@ void TestAppShell::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(CommandLine::Options::Action, action);
     QFETCH(bool, kiosk);
-    QFETCH(int, boxClose);
+    QFETCH(QString, screen);
 
     const CommandLine::Options options = CommandLine::parse(arguments);
     QCOMPARE(options.action, action);
     QCOMPARE(options.error.isEmpty(), action != CommandLine::Options::Action::Fail);
     if (action != CommandLine::Options::Action::Fail) {
         QCOMPARE(options.kiosk, kiosk);
-        QCOMPARE(options.boxCloseMilliseconds, boxClose);
+        QCOMPARE(options.screen, screen);
     }
 }
 

@@ -137,7 +137,7 @@ void TestForm2::displayButtonHandsOverTheSymbol()
     QCOMPARE(form2->mStockSymbol, symbol);
     QVERIFY(form2->isVisible());
     QVERIFY(form2->windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(form2->windowState() & Qt::WindowMaximized);
+    QVERIFY(form2->windowState() & Qt::WindowFullScreen);
     // The options window unloaded itself without ending the program.
     QVERIFY(!Forms::loadedForm1());
     QVERIFY(!Forms::ending());
@@ -173,7 +173,7 @@ void TestForm2::storedOptionsDecideHintAndKeepAwake()
 
     // Changing the options later only takes effect at the next load.
     Form1 *form1 = Forms::form1();
-    Form1::setCheckValue(form1->Check4, 1);
+    Form1::setCheckValue(form1->keepAwakeBox(), 1);
     child<QLineEdit>(form1, "Text1")->setText("IBM");
     form1->PushButton1_Click();
     QVERIFY(!child<QTimer>(form2, "Timer2")->isActive());
@@ -779,7 +779,7 @@ void TestForm2::escapeHidesAndBringsBackFreshOptions()
     // A fresh options window: its start-up ran again in full.
     QCOMPARE(child<QComboBox>(form1, "Combo1")->count(), 2);
     QCOMPARE(child<QLineEdit>(form1, "Text1")->text(), QStringLiteral("IBM"));
-    QCOMPARE(Form1::checkValue(form1->Check4), 1);
+    QCOMPARE(Form1::checkValue(form1->keepAwakeBox()), 1);
     QVERIFY(!form1->openingDisplay());
     // The display comes back as the same window, Form_Load not run again.
     child<QTimer>(form2, "Timer2")->stop();

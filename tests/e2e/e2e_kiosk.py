@@ -85,7 +85,7 @@ def scenario(session, args):
     garbage = GarbageService()
     try:
         session.point_at(garbage.port, config)
-        session.start_program("--kiosk", "--test-box-close-ms=3000", program=program)
+        session.start_program("--kiosk", program=program)
         seen = []
 
         def settled():

@@ -55,8 +55,11 @@ def wait_until(condition, timeout, what):
         time.sleep(0.1)
 
 
+PANEL_COLOUR = "#ff0000"
+
+
 class Session:
-    def __init__(self, build, shots, width=1280, height=1024):
+    def __init__(self, build, shots, width=1280, height=1024, monitors=None, panel=False):
         self.build = os.path.abspath(build)
         self.shots = os.path.abspath(shots)
         os.makedirs(self.shots, exist_ok=True)
@@ -75,10 +78,10 @@ class Session:
         self.program = None
         self.service = None
         self.service_log = []
-        self._start_display(width, height)
+        self._start_display(width, height, monitors or [], panel)
 
     # --- the desktop -----------------------------------------------------
-    def _start_display(self, width, height):
+    def _start_display(self, width, height, monitors, panel):
         read_fd, write_fd = os.pipe()
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
@@ -99,10 +102,47 @@ class Session:
         self.env.pop("WAYLAND_DISPLAY", None)
         # No session bus: without this libdbus may start one that outlives the run.
         self.env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
+        if monitors:
+            self._split_into_monitors(monitors)
         wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes.append(wm)
         wait_until(lambda: self._wm_running(), 20, "the window manager")
+        if panel:
+            self._start_panel()
+
+    def _split_into_monitors(self, monitors):
+        """Splits the one Xvfb screen into RandR monitors, given as (name, x, y,
+        width, height); the first takes over the screen's own output. Xvfb
+        runs with -noreset, so they stay when the last client goes."""
+        for index, (name, x, y, width, height) in enumerate(monitors):
+            output = "screen" if index == 0 else "none"
+            subprocess.run(["xrandr", "--setmonitor", name,
+                            f"{width}/{width // 4}x{height}/{height // 4}+{x}+{y}", output],
+                           env=self.env, check=True, stdout=subprocess.DEVNULL)
+        listed = subprocess.run(["xrandr", "--listmonitors"], env=self.env, capture_output=True,
+                                text=True, check=True).stdout
+        if not all(f" {name} " in listed for name, *_ in monitors):
+            raise Failure("the monitors were not made: " + listed)
+
+    def _start_panel(self):
+        """A 40-pixel tint2 panel in PANEL_COLOUR at the bottom of each
+        monitor, in the layer above ordinary windows, reserving its strip."""
+        rc = os.path.join(self.tmp, "tint2rc")
+        with open(rc, "w") as config:
+            config.write("rounded = 0\nborder_width = 0\n"
+                         f"background_color = {PANEL_COLOUR} 100\n"
+                         "border_color = #000000 0\n"
+                         "panel_items = T\npanel_monitor = all\n"
+                         "panel_position = bottom center horizontal\n"
+                         "panel_size = 100% 40\npanel_layer = top\n"
+                         "strut_policy = follow_size\npanel_background_id = 1\n"
+                         "taskbar_background_id = 0\ntask_background_id = 0\n")
+        panel = subprocess.Popen(["tint2", "-c", rc], env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        self.processes.append(panel)
+        wait_until(lambda: self.xdotool("search", "--onlyvisible", "--class", "tint2"), 20,
+                   "the panel")
 
     def _wm_running(self):
         result = subprocess.run(["wmctrl", "-m"], env=self.env, capture_output=True, text=True)
@@ -204,12 +244,8 @@ class Session:
         """Makes the keyboard's layouts these, the first one active (setxkbmap)."""
         subprocess.run(["setxkbmap", "-layout", ",".join(layouts)], env=self.env, check=True)
 
-    def press_keys_of(self, *keysyms):
-        """Presses and releases the physical keys that carry these keysyms in any
-        layout, by key code through XTEST, so the active layout decides what
-        the program receives (xdotool would remap a key to the keysym)."""
+    def _xlib(self):
         xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
-        xtst = ctypes.cdll.LoadLibrary("libXtst.so.6")
         xlib.XOpenDisplay.restype = ctypes.c_void_p
         xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
         xlib.XStringToKeysym.restype = ctypes.c_ulong
@@ -218,22 +254,46 @@ class Session:
         xlib.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         xlib.XFlush.argtypes = [ctypes.c_void_p]
         xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
-                                           ctypes.c_ulong]
         display = xlib.XOpenDisplay(self.display.encode())
         if not display:
-            raise Failure("cannot open the X display to press keys")
+            raise Failure("cannot open the X display")
+        return xlib, display
+
+    def keycodes_of(self, *keysyms):
+        """The key codes of the physical keys that carry these keysyms in any
+        of the current layouts."""
+        xlib, display = self._xlib()
         try:
-            for name in keysyms:
-                code = xlib.XKeysymToKeycode(display, xlib.XStringToKeysym(name.encode()))
-                if not code:
-                    raise Failure(f"no key carries {name!r}")
+            codes = [xlib.XKeysymToKeycode(display, xlib.XStringToKeysym(name.encode()))
+                     for name in keysyms]
+        finally:
+            xlib.XCloseDisplay(display)
+        for name, code in zip(keysyms, codes):
+            if not code:
+                raise Failure(f"no key carries {name!r}")
+        return codes
+
+    def press_keycodes(self, codes):
+        """Presses and releases keys by key code through XTEST, so the active
+        layout decides what the program receives (xdotool would remap a key
+        to the keysym)."""
+        xtst = ctypes.cdll.LoadLibrary("libXtst.so.6")
+        xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                           ctypes.c_ulong]
+        xlib, display = self._xlib()
+        try:
+            for code in codes:
                 for down in (True, False):
                     xtst.XTestFakeKeyEvent(display, code, down, 0)
                     xlib.XFlush(display)
                     time.sleep(0.06)
         finally:
             xlib.XCloseDisplay(display)
+
+    def press_keys_of(self, *keysyms):
+        """Presses and releases the physical keys that carry these keysyms in any
+        layout."""
+        self.press_keycodes(self.keycodes_of(*keysyms))
 
     def active_window(self):
         return self.xdotool("getactivewindow")
@@ -247,6 +307,14 @@ class Session:
                               check=True).stdout
         subprocess.run(["convert", "xwd:-", "png:" + path], input=dump, check=True)
         return path
+
+    @staticmethod
+    def pixel(path, x, y):
+        """The colour of one pixel of a screenshot, as #rrggbb."""
+        result = subprocess.run(
+            ["convert", path, "-crop", f"1x1+{x}+{y}", "+repage", "-depth", "8", "-format",
+             "#%[hex:p{0,0}]", "info:"], capture_output=True, text=True, check=True)
+        return result.stdout.strip().lower()[:7]
 
     @staticmethod
     def brightness(path, x, y, width, height):
@@ -321,10 +389,11 @@ class Session:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
-def run(scenario):
-    """Runs scenario(session, args) and turns the result into an exit code."""
+def run(scenario, **desktop):
+    """Runs scenario(session, args) on a desktop made by Session(**desktop)
+    and turns the result into an exit code."""
     args = arguments()
-    session = Session(args.build, args.shots)
+    session = Session(args.build, args.shots, **desktop)
     try:
         scenario(session, args)
     except Failure as failure:

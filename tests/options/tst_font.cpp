@@ -9,6 +9,7 @@
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QTest>
 
 namespace {
@@ -52,6 +53,8 @@ private slots:
     void dialogMembersLastAsLongAsTheWindow();
     void resetStoresArialAndShowsNothing();
     void productionDialogKeepsEffectsAndResolvesArial();
+    void productionDialogOpensOnTheStoredFace_data();
+    void productionDialogOpensOnTheStoredFace();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -236,6 +239,59 @@ void TestFont::productionDialogKeepsEffectsAndResolvesArial()
     whenModal([](QWidget *modal) { modal->close(); });
     form->PushButton2_Click();
     QCOMPARE(mEnv->storeText(), before);
+    QVERIFY(pickers.messages.isEmpty());
+}
+
+void TestFont::productionDialogOpensOnTheStoredFace_data()
+{
+    QTest::addColumn<QStringList>("font"); // name, bold, italic, size
+    QTest::addColumn<QString>("family"); // the family the dialog shows
+    QTest::addColumn<QString>("face"); // and its face
+
+    // The DejaVu families name their regular face "Book".
+    QTest::newRow("DejaVu Sans") << QStringList{"DejaVu Sans", "False", "False", "72"}
+                                 << "DejaVu Sans"
+                                 << "Book";
+    QTest::newRow("DejaVu Serif bold")
+            << QStringList{"DejaVu Serif", "True", "False", "36"} << "DejaVu Serif"
+            << "Bold";
+    QTest::newRow("DejaVu Sans Mono italic")
+            << QStringList{"DejaVu Sans Mono", "False", "True", "12"} << "DejaVu Sans Mono"
+            << "Oblique";
+    QTest::newRow("Arial") << QStringList{"Arial", "False", "False", "72"} << "Liberation Sans"
+                           << "Regular";
+    QTest::newRow("Arial bold italic")
+            << QStringList{"Arial", "True", "True", "250"} << "Liberation Sans"
+            << "Bold Italic";
+}
+
+// OK without a change stores what was stored, through the dialog itself.
+void TestFont::productionDialogOpensOnTheStoredFace()
+{
+    QFETCH(QStringList, font);
+    QFETCH(QString, family);
+    QFETCH(QString, face);
+    RealPickers pickers;
+    const char *keys[] = {"FontName", "FontBold", "FontItalic", "FontSize"};
+    for (int i = 0; i < 4; ++i)
+        Settings::save(QString::fromLatin1(keys[i]), font[i]);
+    Form1 *form = Forms::form1();
+    form->show();
+
+    QStringList shown;
+    whenModal([&](QWidget *modal) {
+        if (auto *dialog = qobject_cast<QFontDialog *>(modal)) {
+            // The family, face and size boxes, in the dialog's order.
+            for (const QLineEdit *edit : dialog->findChildren<QLineEdit *>().mid(0, 3))
+                shown << edit->text();
+            dialog->accept();
+        } else {
+            modal->close();
+        }
+    });
+    form->PushButton2_Click();
+    QCOMPARE(shown, (QStringList{family, face, font[3]}));
+    QCOMPARE(storedFont(), font + QStringList({"False", "False"}));
     QVERIFY(pickers.messages.isEmpty());
 }
 

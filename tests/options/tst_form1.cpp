@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 class TestForm1 : public QObject
 {
@@ -41,6 +42,7 @@ private slots:
     void unloadForDisplayLetsTheProgramRunOn();
     void kioskOpensTheDisplayUnattended_data();
     void kioskOpensTheDisplayUnattended();
+    void boxesOfTheLoadingDisplayComeOverTheOptionsWindow();
 
 private:
     std::unique_ptr<TestEnvironment> mEnv;
@@ -54,8 +56,8 @@ void TestForm1::firstRunFillsControlsAndStore()
     QCOMPARE(child<QComboBox>(form, "Combo1")->itemText(0), QStringLiteral("Left Justify"));
     QCOMPARE(child<QComboBox>(form, "Combo1")->itemText(1), QStringLiteral("Center"));
     QCOMPARE(child<QComboBox>(form, "Combo1")->currentIndex(), 0);
-    QCOMPARE(form->Check1->checkState(), Qt::Unchecked);
-    QCOMPARE(form->Check4->checkState(), Qt::Unchecked);
+    QCOMPARE(form->hideHintBox()->checkState(), Qt::Unchecked);
+    QCOMPARE(form->keepAwakeBox()->checkState(), Qt::Unchecked);
     QCOMPARE(form->windowTitle(), AppShell::ProductName);
     QCOMPARE(AppShell::appTitle(), QStringLiteral("Vantorel Briskane Tallow Marquee"));
     QVERIFY(form->hasMouseIcon());
@@ -78,7 +80,7 @@ void TestForm1::layoutFollowsTheDesign()
     QCOMPARE(child<QLineEdit>(form, "Text1")->parentWidget(), child<QGroupBox>(form, "Frame2"));
     QCOMPARE(child<QLineEdit>(form, "Text1")->geometry(), QRect(16, 20, 449, 23));
     QCOMPARE(child<PushButton>(form, "PushButton4")->geometry(), QRect(472, 20, 33, 23));
-    QCOMPARE(form->Check1->geometry(), QRect(16, 43, 353, 17));
+    QCOMPARE(form->hideHintBox()->geometry(), QRect(16, 43, 353, 17));
     QCOMPARE(child<QComboBox>(form, "Combo1")->parentWidget(), child<QGroupBox>(form, "Frame6"));
     QCOMPARE(child<PushButton>(form, "PushButton6")->geometry(), QRect(8, 330, 520, 27));
     QCOMPARE(child<PushButton>(form, "PushButton2")->text(),
@@ -90,8 +92,8 @@ void TestForm1::layoutFollowsTheDesign()
     QWidget *expected[] = {child<QLineEdit>(form, "Text1"),
                            child<PushButton>(form, "PushButton4"),
                            child<PushButton>(form, "PushButton1"),
-                           form->Check4,
-                           form->Check1,
+                           form->keepAwakeBox(),
+                           form->hideHintBox(),
                            child<QComboBox>(form, "Combo1"),
                            child<PushButton>(form, "PushButton2"),
                            child<PushButton>(form, "PushButton3"),
@@ -116,8 +118,8 @@ void TestForm1::storedValuesAreShownAndWrittenBack()
     Form1 *form = Forms::form1();
     QCOMPARE(child<QLineEdit>(form, "Text1")->text(), QStringLiteral("msft "));
     QCOMPARE(child<QComboBox>(form, "Combo1")->currentText(), QStringLiteral("Center"));
-    QCOMPARE(form->Check1->checkState(), Qt::Checked);
-    QCOMPARE(form->Check4->checkState(), Qt::PartiallyChecked);
+    QCOMPARE(form->hideHintBox()->checkState(), Qt::Checked);
+    QCOMPARE(form->keepAwakeBox()->checkState(), Qt::PartiallyChecked);
     QCOMPARE(mEnv->stored("Check4"), QStringLiteral("2"));
     QVERIFY(mEnv->dialogs.messages.isEmpty());
 }
@@ -166,7 +168,8 @@ void TestForm1::badStoredValuesAreReportedAndStartUpGoesOn()
         QCOMPARE(child<QComboBox>(form, "Combo1")->currentIndex(), -1);
         QCOMPARE(child<QComboBox>(form, "Combo1")->count(), 2);
     } else {
-        QCOMPARE(Form1::checkValue(key == "Check1" ? form->Check1 : form->Check4), 0);
+        QCOMPARE(Form1::checkValue(key == "Check1" ? form->hideHintBox() : form->keepAwakeBox()),
+                 0);
     }
     QCOMPARE(child<QLineEdit>(form, "Text1")->text(), QStringLiteral("GOOG"));
     QCOMPARE(form->windowTitle(), AppShell::ProductName);
@@ -184,11 +187,11 @@ void TestForm1::everyChangeIsStoredAtOnce()
     QTest::keyClick(child<QLineEdit>(form, "Text1"), Qt::Key_Backspace);
     QCOMPARE(mEnv->stored("Text1"), QStringLiteral("IB"));
 
-    QTest::mouseClick(form->Check4, Qt::LeftButton, {}, QPoint(6, 8));
+    QTest::mouseClick(form->keepAwakeBox(), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(mEnv->stored("Check4"), QStringLiteral("1"));
-    QTest::mouseClick(form->Check4, Qt::LeftButton, {}, QPoint(6, 8));
+    QTest::mouseClick(form->keepAwakeBox(), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(mEnv->stored("Check4"), QStringLiteral("0"));
-    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
+    QTest::mouseClick(form->hideHintBox(), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("1"));
 
     child<QComboBox>(form, "Combo1")->setCurrentIndex(1);
@@ -197,11 +200,11 @@ void TestForm1::everyChangeIsStoredAtOnce()
     QCOMPARE(mEnv->stored("Combo1"), QStringLiteral("0"));
 
     // A greyed box turns ticked when clicked, never greyed again.
-    Form1::setCheckValue(form->Check1, 2);
+    Form1::setCheckValue(form->hideHintBox(), 2);
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("2"));
-    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
+    QTest::mouseClick(form->hideHintBox(), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("1"));
-    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(6, 8));
+    QTest::mouseClick(form->hideHintBox(), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(mEnv->stored("Check1"), QStringLiteral("0"));
 }
 
@@ -266,7 +269,7 @@ void TestForm1::hoverPointerBelongsToTheWindow()
     }
     QCOMPARE(form->cursor().shape(), Qt::BitmapCursor);
     // The check box and the symbol box leave the pointer as it was.
-    moveOver(form->Check1);
+    moveOver(form->hideHintBox());
     QCOMPARE(form->mousePointer(), 99);
     moveOver(child<QLineEdit>(form, "Text1"));
     QCOMPARE(form->mousePointer(), 99);
@@ -316,8 +319,8 @@ public:
     QList<QByteArray> replies;
 };
 
-// The production message box, recorded: the kiosk's boxes must close by
-// themselves, with nobody to press OK.
+// The production message box, recorded with the place it was shown at, and
+// closed by itself after a moment, with nobody to press OK.
 class ProductionBoxes : public FakeDialogs
 {
 public:
@@ -325,11 +328,16 @@ public:
     void message(QWidget *parent, const QString &text, const QString &title, BoxIcon icon) override
     {
         FakeDialogs::message(parent, text, title, icon);
+        QTimer::singleShot(0, [this] {
+            if (const QWidget *box = QApplication::activeModalWidget())
+                centres << box->geometry().center();
+        });
         ++open;
         Dialogs::production().message(parent, text, title, icon);
         --open;
     }
     int open = 0;
+    QList<QPoint> centres;
 };
 
 } // namespace
@@ -370,7 +378,8 @@ void TestForm1::kioskOpensTheDisplayUnattended()
     bool clicked = false;
     connect(child<PushButton>(form1, "PushButton1"), &QPushButton::clicked, this,
             [&clicked] { clicked = true; });
-    Kiosk::start(50);
+    Kiosk::start();
+    Dialogs::setMessageAutoClose(50);
     QTRY_VERIFY(clicked);
     if (symbol.isEmpty()) {
         QVERIFY(form1 && form1->isVisible());
@@ -394,6 +403,37 @@ void TestForm1::kioskOpensTheDisplayUnattended()
     QVERIFY(form2->mQuoteText.startsWith(symbol + "\r\nStock Change: -0.42\r\n"));
     QCOMPARE(form2->noticeText(), QString());
     QCOMPARE(dialogs.messages.size(), 0);
+}
+
+// The display is not shown yet while it loads: the boxes of its first
+// fetches come over the options window the user sees, not at the display's
+// unshown place in a corner of the screen.
+void TestForm1::boxesOfTheLoadingDisplayComeOverTheOptionsWindow()
+{
+    ScriptedFetcher fetcher;
+    fetcher.replies = {"<<garbage"};
+    const ScopedOverride<Quote::Fetcher> fetch(fetcher);
+    ProductionBoxes dialogs;
+    const ScopedOverride<Dialogs> production(dialogs);
+    Dialogs::setMessageAutoClose(50);
+    Settings::save(Settings::Key::Text1, "IBM");
+
+    Form1 *form1 = Forms::form1();
+    form1->show();
+    // Away from the middle of the screen, where a box without a window lands.
+    form1->move(30, 20);
+    form1->activateWindow();
+    QTRY_VERIFY(form1->isActiveWindow());
+    const QPoint form1Centre = form1->geometry().center();
+    form1->PushButton1_Click();
+    QCOMPARE(dialogs.centres.size(), 2);
+    for (const QPoint &centre : dialogs.centres)
+        QVERIFY2((centre - form1Centre).manhattanLength() < 4,
+                 qPrintable(QStringLiteral("box at %1,%2, options window at %3,%4")
+                                    .arg(centre.x())
+                                    .arg(centre.y())
+                                    .arg(form1Centre.x())
+                                    .arg(form1Centre.y())));
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,11 +1,16 @@
 // The provider gateway without a network: provider replies read into quotes,
 // and the cache driven by a fake clock and a scripted provider.
 #include "gateway.h"
+#include "quotebook.h"
 
 #include <QtTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <thread>
 
 using namespace quoted;
 
@@ -41,7 +46,8 @@ private slots:
         QTest::addColumn<QString>("expected"); // the fields, or a part of the reason
         QTest::addColumn<int>("pause");
 
-        const auto F = Provider::Finnhub, A = Provider::AlphaVantage, T = Provider::TwelveData;
+        const Provider F = providerNamed("finnhub"), A = providerNamed("alphavantage"),
+                       T = providerNamed("twelvedata");
         const int quote = Outcome::Quote, unknown = Outcome::Unknown,
                   limited = Outcome::RateLimited, failed = Outcome::Failed;
         QTest::newRow("finnhub quote")
@@ -74,6 +80,9 @@ private slots:
                 << failed << "HTTP 401: Invalid API key" << 0;
         QTest::newRow("429 with Retry-After")
                 << F << 429 << QByteArray("{}") << QByteArray("30") << limited << "HTTP 429" << 30;
+        QTest::newRow("429 asking for a day") // paused for an hour at most
+                << F << 429 << QByteArray("{}") << QByteArray("86400") << limited << "HTTP 429"
+                << 3600;
         QTest::newRow("429 without Retry-After")
                 << F << 429 << QByteArray() << QByteArray() << limited << "HTTP 429" << 60;
         QTest::newRow("alphavantage quote")
@@ -139,6 +148,14 @@ private slots:
                                               << QByteArray() << failed << "no price" << 0;
         QTest::newRow("absurd number") << F << 200 << QByteArray(R"({"c":1e300})") << QByteArray()
                                        << failed << "no price" << 0;
+        QTest::newRow("negative price") << F << 200 << QByteArray(R"({"c":-5.5,"pc":-0.0000001})")
+                                        << QByteArray() << failed << "implausible price" << 0;
+        QTest::newRow("previous close near zero")
+                << F << 200 << QByteArray(R"({"c":5.5,"pc":0.00009})") << QByteArray() << failed
+                << "implausible previous close" << 0;
+        QTest::newRow("quote time past the year 9999")
+                << T << 200 << QByteArray(R"({"close":"5.5","timestamp":999999999999})")
+                << QByteArray() << failed << "implausible quote time" << 0;
         QTest::newRow("percent too large to show")
                 << F << 200 << QByteArray(R"({"c":0.23,"d":173366222123,"pc":0.5})") << QByteArray()
                 << quote << "LastTradeAmount=0.2300 StockChange=+173366222123.0000 PrevCls=0.5000"
@@ -167,13 +184,20 @@ private slots:
 
     void buildsRequestsAndHidesTheKey()
     {
-        QCOMPARE(providerUrl(Provider::Finnhub, "http://127.0.0.1:1/v1/", "brk.b&x y", "k+y"),
-                 std::string("http://127.0.0.1:1/v1/quote?symbol=BRK.B%26X%20Y&token=k%2By"));
-        QCOMPARE(providerUrl(Provider::AlphaVantage, "https://a", "ibm", "k"),
+        const Provider finnhub = providerNamed("finnhub");
+        QCOMPARE(
+                providerUrl(providerNamed("finnhub"), "http://127.0.0.1:1/v1/", "brk.b&x y", "k+y"),
+                std::string("http://127.0.0.1:1/v1/quote?symbol=BRK.B%26X%20Y&token=k%2By"));
+        QCOMPARE(providerUrl(providerNamed("alphavantage"), "https://a", "ibm", "k"),
                  std::string("https://a/query?function=GLOBAL_QUOTE&symbol=IBM&apikey=k"));
-        QCOMPARE(redact("bad key k+y in https://x/quote?symbol=A&token=k%2By&x=1", "k+y"),
+        QCOMPARE(redact("bad key k+y in https://x/quote?symbol=A&token=k%2By&x=1", "k+y", finnhub),
                  std::string("bad key [key] in https://x/quote?symbol=A&token=[key]&x=1"));
-        QCOMPARE(redact("apikey=other\" given", "s3cr3t"), std::string("apikey=[key]\" given"));
+        QCOMPARE(redact("apikey=other\" given", "s3cr3t", providerNamed("alphavantage")),
+                 std::string("apikey=[key]\" given"));
+        // Echoed in another case, or escaped as JSON writes it.
+        QCOMPARE(redact("bad K+Y, k%2bY", "k+y", finnhub), std::string("bad [key], [key]"));
+        const std::string echoed = "{\"e\":\"k\\\"\\u00e9y\"}"; // {"e":"k\"\u00e9y"}
+        QCOMPARE(redact(echoed, "k\"\xC3\xA9y", finnhub), std::string("{\"e\":\"[key]\"}"));
     }
 
     // One symbol through a scripted provider, with the clock moved by hand.
@@ -184,7 +208,7 @@ private slots:
         ProviderReply next;
         std::vector<std::string> urls, logs;
         Gateway gateway(
-                {Provider::Finnhub, "http://stand-in", kKey, seconds(60), seconds(900)},
+                {providerNamed("finnhub"), "http://stand-in", kKey, seconds(60), seconds(900)},
                 [&](const std::string &url) {
                     urls.push_back(url);
                     return next;
@@ -251,6 +275,55 @@ private slots:
         QVERIFY(logs.front().find("provider finnhub, symbol ACME: Recv failure") == 0);
         for (const auto &line : logs)
             QVERIFY2(line.find(kKey.substr(0, 7)) == std::string::npos, line.c_str());
+    }
+
+    // The cache holds at most maxSymbols: the least recently used entry goes,
+    // never one a request is fetching or waiting for; with none to spare the
+    // answer is 503. Run under the sanitizers, this also catches an entry freed
+    // while a request still waits on it.
+    void boundsTheCacheWhileRequestsWait()
+    {
+        using namespace std::chrono;
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        std::atomic<int> calls{0};
+        Gateway gateway(
+                {providerNamed("finnhub"), "http://stand-in", kKey, seconds(0), seconds(900), 2},
+                [&](const std::string &url) {
+                    ++calls;
+                    if (url.find("symbol=HELD") != std::string::npos) {
+                        std::unique_lock lock(mutex);
+                        released.wait(lock, [&] { return release; });
+                    }
+                    return ProviderReply{200, R"({"c":10.5,"pc":10})", {}, {}};
+                },
+                [] { return steady_clock::now(); }, [](const std::string &) {});
+        std::vector<std::thread> held;
+        std::atomic<int> heldAnswers{0};
+        for (int i = 0; i < 3; ++i)
+            held.emplace_back([&] { heldAnswers += gateway.quote("HELD").status == 200; });
+        QTRY_COMPARE(calls.load(), 1); // one fetch in flight, the others wait for it
+        // HELD stays; the other place is taken in turn.
+        for (const char *symbol : {"A", "B", "C", "A"})
+            QCOMPARE(gateway.quote(symbol).status, 200);
+        QCOMPARE(calls.load(), 5);
+        held.emplace_back([&] { heldAnswers += gateway.quote("HELD2").status == 200; });
+        QTRY_COMPARE(calls.load(), 6);
+        const Gateway::Answer full = gateway.quote("D");
+        QCOMPARE(full.status, 503);
+        QVERIFY(full.body.find("too many symbols") != std::string::npos);
+        QCOMPARE(calls.load(), 6); // refused without asking the provider
+
+        {
+            std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+        for (auto &thread : held)
+            thread.join();
+        QCOMPARE(heldAnswers.load(), 4);
+        QCOMPARE(gateway.quote("D").status, 200);
     }
 
     void readsOnlyRegularFiles_data()

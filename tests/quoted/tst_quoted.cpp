@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,13 +37,14 @@ size_t collect(char *data, size_t size, size_t count, void *body)
 }
 
 // One request through `curl` (a handle that may be reused, so connections are kept alive).
-Reply fetch(CURL *curl, quint16 port, const QByteArray &target, const char *method = nullptr)
+Reply fetch(CURL *curl, quint16 port, const QByteArray &target, const char *method = nullptr,
+            long timeoutSeconds = 30)
 {
     Reply reply;
     const QByteArray url = "http://127.0.0.1:" + QByteArray::number(port) + target;
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
@@ -132,42 +134,42 @@ public:
 
     StandIn()
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        mListener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(m_listener, 128);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        ::bind(mListener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::listen(mListener, 128);
+        ::getsockname(mListener, reinterpret_cast<sockaddr *>(&addr), &len);
         url = "http://127.0.0.1:" + QString::number(ntohs(addr.sin_port));
-        m_acceptor = std::thread([this] {
-            for (pollfd pfd{m_listener, POLLIN, 0}; !m_stop; pfd.revents = 0) {
+        mAcceptor = std::thread([this] {
+            for (pollfd pfd{mListener, POLLIN, 0}; !mStop; pfd.revents = 0) {
                 if (::poll(&pfd, 1, 50) <= 0)
                     continue;
-                const int sock = ::accept(m_listener, nullptr, nullptr);
-                std::lock_guard lock(m_mutex);
-                m_handlers.emplace_back([this, sock] { handle(sock); });
+                const int sock = ::accept(mListener, nullptr, nullptr);
+                std::lock_guard lock(mMutex);
+                mHandlers.emplace_back([this, sock] { handle(sock); });
             }
         });
     }
     ~StandIn()
     {
-        m_stop = true;
-        m_acceptor.join();
-        for (auto &handler : m_handlers)
+        mStop = true;
+        mAcceptor.join();
+        for (auto &handler : mHandlers)
             handler.join();
-        ::close(m_listener);
+        ::close(mListener);
     }
     void set(const QByteArray &symbol, Action action, const QByteArray &response = {})
     {
-        std::lock_guard lock(m_mutex);
-        m_behaviour[symbol] = {action, response};
+        std::lock_guard lock(mMutex);
+        mBehaviour[symbol] = {action, response};
     }
     QByteArrayList targets()
     {
-        std::lock_guard lock(m_mutex);
-        return m_targets;
+        std::lock_guard lock(mMutex);
+        return mTargets;
     }
     int requestsFor(const QByteArray &symbol)
     {
@@ -176,7 +178,7 @@ public:
             return target.contains("symbol=" + symbol + "&");
         }));
     }
-    void release() { m_released = true; }
+    void release() { mReleased = true; }
 
     QString url;
 
@@ -196,12 +198,12 @@ private:
                                           .toLatin1();
         std::pair<Action, QByteArray> behaviour;
         {
-            std::lock_guard lock(m_mutex);
-            m_targets << target;
-            behaviour = m_behaviour.value(symbol, m_behaviour.value("*"));
+            std::lock_guard lock(mMutex);
+            mTargets << target;
+            behaviour = mBehaviour.value(symbol, mBehaviour.value("*"));
         }
         const auto [action, response] = behaviour;
-        while ((action == Hang || action == Hold) && !m_stop && !(action == Hold && m_released))
+        while ((action == Hang || action == Hold) && !mStop && !(action == Hold && mReleased))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (action == Reset) {
             const linger abortive{1, 0};
@@ -212,13 +214,13 @@ private:
         ::close(sock);
     }
 
-    int m_listener = -1;
-    std::atomic<bool> m_stop{false}, m_released{false};
-    std::thread m_acceptor;
-    std::vector<std::thread> m_handlers;
-    std::mutex m_mutex;
-    QMap<QByteArray, std::pair<Action, QByteArray>> m_behaviour;
-    QByteArrayList m_targets;
+    int mListener = -1;
+    std::atomic<bool> mStop{false}, mReleased{false};
+    std::thread mAcceptor;
+    std::vector<std::thread> mHandlers;
+    std::mutex mMutex;
+    QMap<QByteArray, std::pair<Action, QByteArray>> mBehaviour;
+    QByteArrayList mTargets;
 };
 
 // tallow-quoted as a child process with its standard error in a file.
@@ -229,13 +231,13 @@ public:
                      const QProcessEnvironment &environment
                      = QProcessEnvironment::systemEnvironment())
     {
-        m_process.setProcessEnvironment(environment);
-        m_process.setStandardErrorFile(m_dir.filePath("stderr.log"));
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start(TALLOW_QUOTED, QStringList{"--listen", "127.0.0.1:0"} + arguments);
+        mProcess.setProcessEnvironment(environment);
+        mProcess.setStandardErrorFile(mDir.filePath("stderr.log"));
+        mProcess.setStandardOutputFile(QProcess::nullDevice());
+        mProcess.start(TALLOW_QUOTED, QStringList{"--listen", "127.0.0.1:0"} + arguments);
         // Wait (up to 20 s) for the line that names the port.
         static const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
-        for (int i = 0; i < 400 && m_process.state() != QProcess::NotRunning && !port; ++i) {
+        for (int i = 0; i < 400 && mProcess.state() != QProcess::NotRunning && !port; ++i) {
             port = quint16(listening.match(log()).captured(1).toUInt());
             if (!port)
                 QThread::msleep(50);
@@ -243,30 +245,29 @@ public:
     }
     ~Service()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
+        if (mProcess.state() != QProcess::NotRunning) {
+            mProcess.kill();
+            mProcess.waitForFinished();
         }
     }
     QString log() const
     {
-        QFile file(m_dir.filePath("stderr.log"));
+        QFile file(mDir.filePath("stderr.log"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     // Sends `signal` and returns the exit code, or -1 unless it exited by itself.
     int stop(int signal)
     {
-        ::kill(pid_t(m_process.processId()), signal);
-        const bool finished = m_process.waitForFinished(30000);
-        return finished && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode()
-                                                                          : -1;
+        ::kill(pid_t(mProcess.processId()), signal);
+        const bool finished = mProcess.waitForFinished(30000);
+        return finished && mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -1;
     }
 
     quint16 port = 0;
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
+    QTemporaryDir mDir;
+    QProcess mProcess;
 };
 
 } // namespace
@@ -275,24 +276,24 @@ class TestQuoted : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<Service> m_service;
+    std::unique_ptr<Service> mService;
 
 private slots:
     void initTestCase()
     {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        m_service = std::make_unique<Service>(QStringList());
-        QVERIFY2(m_service->port, qPrintable(m_service->log()));
+        mService = std::make_unique<Service>(QStringList());
+        QVERIFY2(mService->port, qPrintable(mService->log()));
     }
     void cleanupTestCase()
     {
-        QCOMPARE(m_service->stop(SIGTERM), 0);
+        QCOMPARE(mService->stop(SIGTERM), 0);
         curl_global_cleanup();
     }
 
     void servesQuoteData()
     {
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         Reply first, second;
         // Two replies within one ten-minute step agree; retry if a step boundary fell between.
         for (int attempt = 0; attempt < 3; ++attempt) {
@@ -336,7 +337,7 @@ private slots:
 
     void echoesDecodedSymbols()
     {
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         const Reply encoded = fetch(port, quoteTarget("A%20B%26C"));
         QCOMPARE(encoded.status, 200L);
         QVERIFY(encoded.body.contains("<StockSymbol>A B&amp;C</StockSymbol>"));
@@ -364,6 +365,7 @@ private slots:
         QTest::newRow("blanks around")
                 << QByteArray("+%20aapl%09") << "aapl" << true << "Simulated prices";
         QTest::newRow("only blanks") << QByteArray("+%09") << QString() << false << QString();
+        QTest::newRow("33 bytes") << QByteArray(33, 'A') << QString() << false << QString();
     }
     void sendsNotices()
     {
@@ -371,7 +373,7 @@ private slots:
         QFETCH(QString, echoed);
         QFETCH(bool, priced);
         QFETCH(QString, notice);
-        const Reply reply = fetch(m_service->port, quoteTarget(symbol));
+        const Reply reply = fetch(mService->port, quoteTarget(symbol));
         QCOMPARE(reply.status, echoed.isEmpty() ? 400L : 200L);
         const auto fields = quoteFields(reply.body);
         QCOMPARE(fields.value("StockSymbol"), echoed);
@@ -381,10 +383,10 @@ private slots:
 
     void checksLicenseKey()
     {
-        const Reply wrong = fetch(m_service->port, quoteTarget("MSFT", "wrong"));
+        const Reply wrong = fetch(mService->port, quoteTarget("MSFT", "wrong"));
         QCOMPARE(wrong.status, 403L);
         QVERIFY(wrong.contentType.startsWith("text/plain"));
-        QCOMPARE(fetch(m_service->port, kPath + "?StockSymbol=MSFT").status, 403L);
+        QCOMPARE(fetch(mService->port, kPath + "?StockSymbol=MSFT").status, 403L);
 
         Service custom({"--token", "other1"});
         QVERIFY(custom.port);
@@ -394,7 +396,7 @@ private slots:
 
     void rejectsOtherRequests()
     {
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         QCOMPARE(fetch(port, "/delayedstockquote/other.asmx/GetQuote").status, 404L);
         for (const char *method : {"POST", "PUT", "DELETE", "TRACE"})
             QCOMPARE(fetch(port, quoteTarget("MSFT"), method).status, 405L);
@@ -423,12 +425,103 @@ private slots:
         QCOMPARE(fetch(port, quoteTarget("MSFT")).status, 200L);
     }
 
+    // Requests that a proxy in front could read differently are refused and
+    // end the connection; ranges are not served.
+    void refusesAmbiguousRequests_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("status");
+
+        const QByteArray next = "GET " + quoteTarget("IBM") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        QTest::newRow("Content-Length twice")
+                << QByteArray("Content-Length: 0\r\nContent-Length: 60\r\n") << next
+                << QByteArray("400");
+        QTest::newRow("Content-Length with a sign")
+                << QByteArray("Content-Length: +5\r\n") << QByteArray("abcde") + next
+                << QByteArray("400");
+        QTest::newRow("Content-Length and Transfer-Encoding")
+                << QByteArray("Content-Length: 5\r\nTransfer-Encoding: chunked\r\n")
+                << "0\r\n\r\n" + next << QByteArray("400");
+        QTest::newRow("NUL in a header")
+                << QByteArray("X-Note: a\0b\r\n", 13) << next << QByteArray("400");
+        QByteArray ranges = "Range: bytes=0-0";
+        for (int i = 1; i < 1500; ++i)
+            ranges += "," + QByteArray::number(i) + "-" + QByteArray::number(i);
+        QTest::newRow("1,500 ranges") << ranges + "\r\nConnection: close\r\n"
+                                      << QByteArray() << QByteArray("200");
+    }
+    void refusesAmbiguousRequests()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, status);
+        const QByteArray response
+                = exchangeRaw(mService->port,
+                              "GET " + quoteTarget("MSFT") + " HTTP/1.1\r\nHost: x\r\n" + headers
+                                      + "\r\n" + body);
+        QVERIFY2(response.startsWith("HTTP/1.1 " + status), response.left(200).constData());
+        QCOMPARE(response.count("HTTP/1.1 "), 1); // nothing smuggled was served
+        QVERIFY(!response.contains("Content-Range") && response.size() < 4096);
+    }
+
+    // Quotes may be kept by shared HTTP caches until the next price step.
+    void quoteRepliesMayBeCached()
+    {
+        const QByteArray response = exchangeRaw(
+                mService->port,
+                "GET " + quoteTarget("MSFT") + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        const QRegularExpressionMatch maxAge
+                = QRegularExpression("\r\nCache-Control: public, max-age=(\\d+)\r\n")
+                          .match(QString::fromLatin1(response));
+        QVERIFY2(maxAge.hasMatch(), response.constData());
+        QVERIFY(maxAge.captured(1).toInt() > 0 && maxAge.captured(1).toInt() <= 600);
+        QVERIFY(response.contains("\r\nDate: "));
+        const QDateTime stamp = QDateTime::fromString(
+                quoteFields(response.mid(response.indexOf("<?xml"))).value("LastTradeDateTime"),
+                Qt::ISODate);
+        QVERIFY(response.contains(
+                "\r\nLast-Modified: "
+                + QLocale::c().toString(stamp, "ddd, dd MMM yyyy HH:mm:ss").toLatin1()
+                + " GMT\r\n"));
+        QVERIFY(exchangeRaw(mService->port,
+                            "GET " + quoteTarget("MSFT", "wrong")
+                                    + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                        .contains("\r\nCache-Control: no-store\r\n"));
+    }
+
+    void refusesABusyAddress()
+    {
+        QProcess second;
+        second.start(TALLOW_QUOTED, {"--listen", "127.0.0.1:" + QString::number(mService->port)});
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(second.readAllStandardError().contains("cannot listen on"));
+    }
+
+    // Symbols and provider text reach the log with every control and line
+    // separator escaped.
+    void escapesLogLines()
+    {
+        const QByteArray response
+                = exchangeRaw(mService->port,
+                              "GET "
+                                      + quoteTarget("A\xC2\x85"
+                                                    "B\xE2\x80\xA8"
+                                                    "C")
+                                      + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QVERIFY2(response.startsWith("HTTP/1.1 200"), response.constData());
+        const QString log = mService->log();
+        QVERIFY2(log.contains("A\\xc2\\x85B\\xe2\\x80\\xa8C"), qPrintable(log.right(300)));
+        QVERIFY(!log.contains(QChar(0x85)) && !log.contains(QChar(0x2028)));
+    }
+
     void servesManyClientsAtOnce()
     {
         std::atomic<int> ok{0};
         std::vector<std::thread> clients;
         for (int c = 0; c < 32; ++c) {
-            clients.emplace_back([&ok, c, port = m_service->port] {
+            clients.emplace_back([&ok, c, port = mService->port] {
                 CURL *curl = curl_easy_init();
                 const QByteArray symbol = c % 2 ? QByteArray("IBM") : "SYM" + QByteArray::number(c);
                 for (int i = 0; i < 10; ++i) {
@@ -545,28 +638,28 @@ private slots:
     void servesProviderQuotes_data()
     {
         QTest::addColumn<QString>("provider");
-        QTest::addColumn<bool>("keyInEnvironment");
+        QTest::addColumn<int>("keyFileMode"); // 0: the key comes from the environment
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QByteArray>("target");
 
         QTest::newRow("finnhub")
-                << "finnhub" << true
+                << "finnhub" << 0
                 << QByteArray(R"({"c":189.5,"d":-1.25,"dp":-0.6553,"pc":190.75,"t":1765209600})")
                 << "/v1/quote?symbol=BRK.B&token=" + kKey;
-        QTest::newRow("alphavantage")
-                << "alphavantage" << false
+        QTest::newRow("alphavantage, key file readable by others")
+                << "alphavantage" << 0644
                 << QByteArray(R"({"Global Quote": {"05. price": "189.5000", "09. change":)"
                               R"( "-1.2500", "10. change percent": "-0.6553%"}})")
                 << "/v1/query?function=GLOBAL_QUOTE&symbol=BRK.B&apikey=" + kKey;
         QTest::newRow("twelvedata")
-                << "twelvedata" << false
+                << "twelvedata" << 0600
                 << QByteArray(R"({"close":"189.5","change":"-1.25","percent_change":"-0.6553"})")
                 << "/v1/quote?symbol=BRK.B&apikey=" + kKey;
     }
     void servesProviderQuotes()
     {
         QFETCH(QString, provider);
-        QFETCH(bool, keyInEnvironment);
+        QFETCH(int, keyFileMode);
         QFETCH(QByteArray, reply);
         QFETCH(QByteArray, target);
         StandIn standIn;
@@ -575,9 +668,10 @@ private slots:
         QFile keyFile(dir.filePath("key"));
         QVERIFY(keyFile.open(QIODevice::WriteOnly) && keyFile.write(" " + kKey + " \nmore\n") > 0);
         keyFile.close();
+        QCOMPARE(::chmod(qPrintable(keyFile.fileName()), mode_t(keyFileMode)), 0);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         QStringList arguments{"--source", provider, "--source-url", standIn.url + "/v1/"};
-        if (keyInEnvironment)
+        if (keyFileMode == 0)
             environment.insert("TALLOW_QUOTED_API_KEY", kKey);
         else
             arguments << "--api-key-file" << keyFile.fileName();
@@ -594,6 +688,8 @@ private slots:
         QCOMPARE(standIn.targets(), QByteArrayList{target});
         QVERIFY(service.log().contains("serving delayed quotes from " + provider));
         QVERIFY(!service.log().contains(kKey));
+        // The service starts either way, with a word about a key file others can read.
+        QCOMPARE(service.log().contains("warning: the API key file"), (keyFileMode & 077) != 0);
     }
 
     // After a good quote of MSFT, the provider fails: the quote stands in, a
@@ -616,6 +712,16 @@ private slots:
         QTest::newRow("bad key echoed")
                 << int(StandIn::Answer) << http(401, "{\"error\":\"wrong key " + kKey + "\"}")
                 << "HTTP 401: wrong key [key]";
+        QTest::newRow("key echoed in upper case")
+                << int(StandIn::Answer)
+                << http(401, "{\"error\":\"wrong key " + kKey.toUpper() + "\"}")
+                << "HTTP 401: wrong key [key]";
+        QTest::newRow("controls in the reason")
+                << int(StandIn::Answer) << http(401, R"({"error":"bad\u0085key\u2028\u0007"})")
+                << "bad\\xc2\\x85key\\xe2\\x80\\xa8\\x07";
+        QTest::newRow("nonsense figures")
+                << int(StandIn::Answer) << http(200, R"({"c":-5.5,"pc":-0.0000001})")
+                << "implausible price";
         QTest::newRow("rate limit")
                 << int(StandIn::Answer) << http(429, "", "Retry-After: 120\r\n") << "rate limited";
     }
@@ -642,13 +748,13 @@ private slots:
         const Reply none = fetch(service.port, quoteTarget("IBM"));
         QCOMPARE(none.status, 503L);
         QVERIFY(none.contentType.startsWith("text/plain"));
-        QVERIFY(!none.body.contains(kKey));
+        QVERIFY(!none.body.toUpper().contains(kKey.toUpper()));
 
         const QStringList failures
                 = service.log().split('\n').filter("provider finnhub, symbol MSFT: ");
         QCOMPARE(failures.size(), 1);
         QVERIFY2(failures.front().contains(reason), qPrintable(failures.front()));
-        QVERIFY(!service.log().contains(kKey));
+        QVERIFY(!service.log().contains(kKey, Qt::CaseInsensitive));
         QCOMPARE(service.stop(SIGTERM), 0);
     }
 
@@ -694,7 +800,7 @@ private slots:
     void slowClientsDoNotStarveOthers()
     {
         QFETCH(int, slowClients);
-        const quint16 port = m_service->port;
+        const quint16 port = mService->port;
         std::vector<int> slow;
         for (int i = 0; i < slowClients; ++i) {
             slow.push_back(connectTo(port));
@@ -720,6 +826,185 @@ private slots:
         QCOMPARE(int(std::count_if(slow.begin(), slow.end(), stillOpen)), 0);
         for (int sock : slow)
             ::close(sock);
+    }
+
+    // Connections that send nothing, keep-alive clients and requests waiting for
+    // a provider that never answers: a probe for a cached quote is still answered.
+    void answersProbesUnderLoad_data()
+    {
+        QTest::addColumn<QString>("load");
+        QTest::addColumn<int>("count");
+        QTest::newRow("2,000 idle connections") << "idle" << 2000;
+        QTest::newRow("10,000 idle connections") << "idle" << 10000;
+        QTest::newRow("200 keep-alive clients") << "keep-alive" << 200;
+        QTest::newRow("provider never answers 200 symbols") << "provider" << 200;
+    }
+    void answersProbesUnderLoad()
+    {
+        QFETCH(QString, load);
+        QFETCH(int, count);
+        rlimit files{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, rlim_t(count) + 1024);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        if (files.rlim_cur < rlim_t(count) + 256)
+            QSKIP("the descriptor limit is too low for this many connections");
+
+        StandIn standIn;
+        std::unique_ptr<Service> own;
+        quint16 port = mService->port;
+        QByteArray probe = "MSFT";
+        if (load == "provider") {
+            standIn.set("*", StandIn::Hang);
+            standIn.set("CACHED", StandIn::Answer, http(200, R"({"c":10.5,"pc":10})"));
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+            own = std::make_unique<Service>(
+                    QStringList{"--source", "finnhub", "--source-url", standIn.url}, environment);
+            QVERIFY2(own->port, qPrintable(own->log()));
+            port = own->port;
+            probe = "CACHED";
+            QCOMPARE(fetch(port, quoteTarget(probe)).status, 200L);
+        }
+
+        // The load, kept up from a thread of its own: closed connections are
+        // opened again, keep-alive clients ask every 1.8 s.
+        std::atomic<bool> stop{false};
+        std::atomic<int> open{0};
+        std::thread loader([&] {
+            std::vector<int> socks(size_t(count), -1);
+            std::vector<QElapsedTimer> lastAsked(socks.size());
+            char sink[4096];
+            while (!stop) {
+                int opened = 0;
+                for (size_t i = 0; i < socks.size() && !stop; ++i) {
+                    int &sock = socks[i];
+                    if (sock >= 0) {
+                        const ssize_t n = ::recv(sock, sink, sizeof sink, MSG_DONTWAIT);
+                        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                            ::close(sock);
+                            sock = -1;
+                        }
+                    }
+                    if (sock < 0 && (sock = connectTo(port)) >= 0 && load == "provider") {
+                        const QByteArray request = "GET "
+                                + quoteTarget("S" + QByteArray::number(int(i)))
+                                + " HTTP/1.1\r\nHost: x\r\n\r\n";
+                        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+                    }
+                    if (sock >= 0 && load == "keep-alive"
+                        && (!lastAsked[i].isValid() || lastAsked[i].elapsed() >= 1800)) {
+                        const QByteArray request
+                                = "GET " + quoteTarget("IBM") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+                        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+                        lastAsked[i].start();
+                    }
+                    opened += sock >= 0;
+                }
+                open = opened;
+                QThread::msleep(20);
+            }
+            for (int sock : socks)
+                if (sock >= 0)
+                    ::close(sock);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(open >= count * 9 / 10, 60000);
+
+        qint64 slowest = 0;
+        CURL *curl = curl_easy_init();
+        for (int round = 0; round < 10; ++round) {
+            QElapsedTimer elapsed;
+            elapsed.start();
+            const Reply reply = fetch(curl, port, quoteTarget(probe), nullptr, 5);
+            slowest = std::max(slowest, elapsed.elapsed());
+            QVERIFY2(reply.status == 200, qPrintable(QString::number(round)));
+            QThread::msleep(300);
+        }
+        curl_easy_cleanup(curl);
+        stop = true;
+        loader.join();
+        qInfo("%s x%d: slowest of 10 probes %lld ms (%d connections open)", qPrintable(load), count,
+              slowest, open.load());
+    }
+
+    // The nginx example of the README, run for real: a cache in front of the
+    // gateway answers many screens with one request to it.
+    void sharesQuotesThroughNginx()
+    {
+        const QString nginx = QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"});
+        if (nginx.isEmpty())
+            QSKIP("nginx is not installed (scripts/ensure-packages.sh test installs it): the "
+                  "README's proxy_cache example is not tested");
+        QFile readme(QStringLiteral(QUOTED_README));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QByteArray text = readme.readAll();
+        const qsizetype from = text.indexOf("```nginx\n"), to = text.indexOf("```", from + 9);
+        QVERIFY(from >= 0 && to > from);
+        QByteArray example = text.mid(from + 9, to - from - 9);
+
+        StandIn standIn;
+        standIn.set("*", StandIn::Answer, http(200, R"({"c":189.5,"pc":190,"t":1765209600})"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TALLOW_QUOTED_API_KEY", kKey);
+        Service service({"--source", "finnhub", "--source-url", standIn.url, "--cache", "600"},
+                        environment);
+        QVERIFY2(service.port, qPrintable(service.log()));
+
+        // A free port for nginx, and a folder it may write as whatever user its workers are.
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(::bind(probe, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0
+                && ::getsockname(probe, reinterpret_cast<sockaddr *>(&addr), &len) == 0);
+        const QByteArray nginxPort = QByteArray::number(ntohs(addr.sin_port));
+        ::close(probe);
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(qPrintable(dir.path()), 0755), 0);
+        const QByteArray root = dir.path().toUtf8();
+
+        example.replace("127.0.0.1:8780", "127.0.0.1:" + QByteArray::number(service.port));
+        example.replace("listen 127.0.0.1:8080", "listen 127.0.0.1:" + nginxPort);
+        example.replace("/var/cache/nginx/tallow-quoted", root + "/cache");
+        QByteArray config = "daemon off;\nworker_processes 1;\npid " + root + "/nginx.pid;\n"
+                + "events {}\nhttp {\naccess_log off;\n";
+        for (const char *temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+            config += QByteArray(temp) + "_temp_path " + root + "/" + temp + ";\n";
+        config += example + "}\n";
+        QFile file(dir.filePath("nginx.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size());
+        file.close();
+
+        QProcess server;
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.start(nginx,
+                     {"-p", dir.path(), "-e", dir.filePath("error.log"), "-c", file.fileName()});
+        QVERIFY(server.waitForStarted());
+        int sock = -1;
+        for (int i = 0; i < 200 && sock < 0 && server.state() == QProcess::Running; ++i) {
+            sock = connectTo(quint16(nginxPort.toUInt()));
+            if (sock < 0)
+                QThread::msleep(50);
+        }
+        ::close(sock);
+        QFile errors(dir.filePath("error.log"));
+        errors.open(QIODevice::ReadOnly);
+        QVERIFY2(sock >= 0, (server.readAll() + errors.readAll()).constData());
+
+        CURL *curl = curl_easy_init();
+        int answered = 0;
+        for (int i = 0; i < 100; ++i)
+            answered += quoteFields(
+                                fetch(curl, quint16(nginxPort.toUInt()), quoteTarget("MSFT")).body)
+                                .value("LastTradeAmount")
+                    == "189.50";
+        curl_easy_cleanup(curl);
+        server.terminate();
+        server.waitForFinished();
+        QCOMPARE(answered, 100);
+        QCOMPARE(standIn.requestsFor("MSFT"), 1);
+        QCOMPARE(service.log().count(" GET " + QLatin1String(kPath)), 1);
     }
 
     void refusesDataFileSwappedForDevice_data()

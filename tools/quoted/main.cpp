@@ -4,16 +4,17 @@
 // delayed quotes fetched from a market-data provider through a cache.
 
 #include "gateway.h"
+#include "httpfetch.h"
 #include "quotebook.h"
 #include "service.h"
 
 #include <curl/curl.h>
 
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <csignal>
@@ -46,7 +47,8 @@ constexpr const char *kKeyVariable = "TALLOW_QUOTED_API_KEY";
 constexpr const char *kSampleNotice
         = "tallow-quoted: sample mode: the prices served are simulated, not real quotes";
 
-const char *const kUsage
+// "@PROVIDERS@" stands for the names of the providers.
+const char *const kUsageText
         = "Usage: tallow-quoted [OPTION]...\n"
           "\n"
           "Serves delayed stock quotes for tallow-marquee over HTTP: simulated prices\n"
@@ -57,7 +59,7 @@ const char *const kUsage
           "  --token TOKEN         LicenseKey that requests must carry "
           "(default " QUOTE_SERVICE_TOKEN ")\n"
           "  --source NAME         where quotes come from: sample (the default: simulated\n"
-          "                        prices), finnhub, alphavantage or twelvedata\n"
+          "                        prices), @PROVIDERS@\n"
           "  --data FILE           sample mode: serve FILE (CSV: symbol,previous_close[,last])\n"
           "                        instead of the built-in table; changes are picked up\n"
           "                        while running\n"
@@ -76,6 +78,23 @@ const char *const kUsage
           "Exit status: 0 when stopped by SIGINT or SIGTERM, 1 when the address cannot be\n"
           "bound or the data file is unusable at start, 2 for bad arguments or a missing\n"
           "API key.\n";
+
+// "finnhub, alphavantage or twelvedata"
+std::string providerList()
+{
+    std::string list;
+    const auto &rows = providers();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == rows.size() ? " or " : ", ") + std::string(rows[i].name);
+    return list;
+}
+
+std::string usage()
+{
+    std::string text = kUsageText;
+    const std::string placeholder = "@PROVIDERS@";
+    return text.replace(text.find(placeholder), placeholder.size(), providerList());
+}
 
 // Writes one line to standard error, prefixed with the UTC time. A single fwrite
 // keeps lines from concurrent requests whole.
@@ -96,60 +115,60 @@ void logLine(const std::string &message)
 class QuoteSource
 {
 public:
-    explicit QuoteSource(std::string path) : m_path(std::move(path)) { }
+    explicit QuoteSource(std::string path) : mPath(std::move(path)) { }
 
     bool load()
     {
-        if (m_path.empty()) {
+        if (mPath.empty()) {
             std::vector<std::string> problems;
             auto table = parseTable(kBuiltInQuotes, problems);
             for (const auto &problem : problems)
                 logLine("built-in table: " + problem);
             if (table)
-                m_table = std::make_shared<Table>(std::move(*table));
-            return m_table != nullptr;
+                mTable = std::make_shared<Table>(std::move(*table));
+            return mTable != nullptr;
         }
         current();
-        return m_table != nullptr;
+        return mTable != nullptr;
     }
 
     std::shared_ptr<const Table> current()
     {
-        if (m_path.empty())
-            return m_table;
-        std::lock_guard lock(m_mutex);
+        if (mPath.empty())
+            return mTable;
+        std::lock_guard lock(mMutex);
         struct stat st = {};
-        if (::stat(m_path.c_str(), &st) != 0) {
-            if (!m_missing)
-                logLine("data file " + m_path + ": " + std::strerror(errno)
+        if (::stat(mPath.c_str(), &st) != 0) {
+            if (!mMissing)
+                logLine("data file " + mPath + ": " + std::strerror(errno)
                         + "; keeping the last good data");
-            m_missing = true;
-            return m_table;
+            mMissing = true;
+            return mTable;
         }
-        m_missing = false;
+        mMissing = false;
         const Signature sig{st.st_dev,         st.st_ino,          st.st_size,
                             st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
                             st.st_ctim.tv_nsec};
-        if (sig == m_seen)
-            return m_table;
-        m_seen = sig;
+        if (sig == mSeen)
+            return mTable;
+        mSeen = sig;
 
         // What stat saw is only a hint: the file may have been swapped since.
         std::string text;
-        const std::string failure = readRegularFile(m_path, kMaxDataFileSize, text);
+        const std::string failure = readRegularFile(mPath, kMaxDataFileSize, text);
         std::vector<std::string> problems;
         auto table = failure.empty() ? parseTable(text, problems) : std::nullopt;
         for (const auto &problem : problems)
-            logLine("data file " + m_path + ": " + problem);
+            logLine("data file " + mPath + ": " + problem);
         if (!table) {
-            logLine("data file " + m_path + " is unusable"
+            logLine("data file " + mPath + " is unusable"
                     + (failure.empty() ? std::string() : " (" + failure + ")")
                     + "; keeping the last good data");
-            return m_table;
+            return mTable;
         }
-        logLine("loaded " + std::to_string(table->bySymbol.size()) + " symbols from " + m_path);
-        m_table = std::make_shared<Table>(std::move(*table));
-        return m_table;
+        logLine("loaded " + std::to_string(table->bySymbol.size()) + " symbols from " + mPath);
+        mTable = std::make_shared<Table>(std::move(*table));
+        return mTable;
     }
 
 private:
@@ -165,11 +184,11 @@ private:
         bool operator==(const Signature &) const = default;
     };
 
-    std::string m_path;
-    std::mutex m_mutex;
-    std::shared_ptr<const Table> m_table;
-    std::optional<Signature> m_seen;
-    bool m_missing = false;
+    std::string mPath;
+    std::mutex mMutex;
+    std::shared_ptr<const Table> mTable;
+    std::optional<Signature> mSeen;
+    bool mMissing = false;
 };
 
 struct Options
@@ -178,7 +197,7 @@ struct Options
     int port = 8780;
     std::string token = QUOTE_SERVICE_TOKEN;
     std::string dataFile;
-    std::optional<Provider> provider; // none: sample mode
+    Provider provider = nullptr; // none: sample mode
     std::string keyFile, sourceUrl;
     std::chrono::seconds cache{60}, maxStale{900};
 };
@@ -208,7 +227,7 @@ bool parseListen(std::string_view value, Options &options)
 
 int usageError(const std::string &message)
 {
-    std::fprintf(stderr, "tallow-quoted: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "tallow-quoted: %s\n%s", message.c_str(), usage().c_str());
     return 2;
 }
 
@@ -233,7 +252,7 @@ int parseArguments(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return 0;
         }
         if (arg == "--version") {
@@ -255,8 +274,7 @@ int parseArguments(int argc, char **argv, Options &options)
         if (arg == "--data")
             options.dataFile = value;
         if (arg == "--source" && value != "sample" && !(options.provider = providerNamed(value)))
-            return usageError("--source wants sample, finnhub, alphavantage or twelvedata, got "
-                              + value);
+            return usageError("--source wants sample, " + providerList() + ", got " + value);
         if (arg == "--api-key-file")
             options.keyFile = value;
         if (arg == "--source-url") {
@@ -291,6 +309,12 @@ std::string loadApiKey(const Options &options)
             return {};
         }
         text = text.substr(0, text.find('\n'));
+        struct stat st = {};
+        if (::stat(options.keyFile.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)))
+            std::fprintf(stderr,
+                         "tallow-quoted: warning: the API key file %s can be read by others "
+                         "than its owner; make it private with chmod 600\n",
+                         options.keyFile.c_str());
     } else if (const char *variable = std::getenv(kKeyVariable)) {
         text = variable;
     }
@@ -305,7 +329,7 @@ std::string loadApiKey(const Options &options)
         std::fprintf(stderr,
                      "tallow-quoted: --source %s needs an API key: %s is missing or empty "
                      "(give --api-key-file FILE or set %s)\n",
-                     providerName(*options.provider), where.c_str(), kKeyVariable);
+                     options.provider->name, where.c_str(), kKeyVariable);
     else if (!isPrintableUtf8(key))
         std::fprintf(stderr, "tallow-quoted: %s holds control characters\n", where.c_str());
     return isPrintableUtf8(key) ? key : std::string();
@@ -323,15 +347,17 @@ int main(int argc, char **argv)
     QuoteSource source(options.dataFile);
     std::unique_ptr<Gateway> gateway;
     if (options.provider) {
-        Gateway::Settings settings{*options.provider,
-                                   options.sourceUrl.empty() ? defaultProviderUrl(*options.provider)
+        Gateway::Settings settings{options.provider,
+                                   options.sourceUrl.empty() ? options.provider->defaultUrl
                                                              : options.sourceUrl,
                                    loadApiKey(options), options.cache, options.maxStale};
         if (settings.key.empty())
             return 2;
-        logLine(std::string("tallow-quoted: serving delayed quotes from ")
-                + providerName(*options.provider) + " at " + redact(settings.baseUrl, settings.key)
-                + " (cache " + std::to_string(settings.cache.count()) + " s, stale quotes up to "
+        // A core dump or a debugger attached by another user must not find the key.
+        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+        logLine(std::string("tallow-quoted: serving delayed quotes from ") + options.provider->name
+                + " at " + redact(settings.baseUrl, settings.key, options.provider) + " (cache "
+                + std::to_string(settings.cache.count()) + " s, stale quotes up to "
                 + std::to_string(settings.maxStale.count()) + " s)");
         gateway = std::make_unique<Gateway>(
                 std::move(settings),
@@ -356,33 +382,22 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     Server server({options.token, [&source] { return source.current(); }, gateway.get(), logLine});
-
-    const int port = options.port == 0 ? server.bind_to_any_port(options.host)
-            : server.bind_to_port(options.host, options.port) ? options.port
-                                                              : -1;
-    if (port < 0) {
-        std::fprintf(stderr, "tallow-quoted: cannot listen on %s:%d\n", options.host.c_str(),
-                     options.port);
+    std::string failure;
+    if (!server.listen(options.host, options.port, failure)) {
+        std::fprintf(stderr, "tallow-quoted: cannot listen on %s:%d: %s\n", options.host.c_str(),
+                     options.port, failure.c_str());
         return 1;
     }
-    server.widenBacklog();
     const bool v6 = options.host.find(':') != std::string::npos;
     std::fprintf(stderr, "listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
-                 v6 ? "]" : "", port);
+                 v6 ? "]" : "", server.port());
 
-    // stop() has no effect until the server runs, so keep asking until it has ended.
-    std::atomic<bool> finished{false};
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        while (!finished) {
-            server.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        server.stop();
     });
-    const bool ok = server.listen_after_bind();
-    finished = true;
-    pthread_kill(stopper.native_handle(), SIGTERM); // wakes the stopper if no signal came
+    server.run();
     stopper.join();
-    return ok ? 0 : 1;
+    return 0;
 }

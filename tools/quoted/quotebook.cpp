@@ -1,8 +1,15 @@
 #include "quotebook.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace quoted {
@@ -88,45 +95,6 @@ std::string money(Cents cents, bool withSign)
     return text;
 }
 
-std::string xmlEscape(std::string_view s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-// The first `count` characters of UTF-8 `text`: never cuts inside a character.
-std::string_view firstCharacters(std::string_view text, std::size_t count)
-{
-    std::size_t at = 0;
-    for (; at < text.size() && count > 0; --count) {
-        ++at;
-        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xc0) == 0x80)
-            ++at;
-    }
-    return text.substr(0, at);
-}
-
 } // namespace
 
 const Listing *Table::find(std::string_view symbol) const
@@ -187,7 +155,7 @@ std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &
             listing.last = last;
             const std::string key = upper(listing.symbol);
             if (!table.bySymbol.emplace(key, std::move(listing)).second)
-                problems.push_back(where + "duplicate symbol " + key + " ignored");
+                problems.push_back(where + "duplicate symbol " + escapeForLog(key) + " ignored");
         }
     }
     return table;
@@ -226,36 +194,6 @@ Quote quoteAt(const Listing &listing, std::int64_t slot)
     return q;
 }
 
-std::string unknownSymbolNotice(std::string_view symbol)
-{
-    return "No quote for " + std::string(symbol);
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string quoteDataXml(std::string_view symbol,
-                         const std::vector<std::pair<std::string_view, std::string>> &fields,
-                         std::string_view notice)
-{
-    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<QuoteData>\n";
-    const auto element = [&xml](std::string_view name, std::string_view value) {
-        xml.append("  <").append(name).append(">").append(xmlEscape(value));
-        xml.append("</").append(name).append(">\n");
-    };
-    element("StockSymbol", symbol);
-    for (const auto &[name, value] : fields)
-        element(name, value);
-    if (!notice.empty())
-        element("Notice", firstCharacters(notice, kMaxNoticeCharacters));
-    return xml + "</QuoteData>\n";
-}
-
 std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_view notice)
 {
     if (!quote)
@@ -286,29 +224,35 @@ std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_vi
                         notice);
 }
 
-bool isPrintableUtf8(std::string_view text)
+std::string readRegularFile(const std::string &path, std::size_t limit, std::string &out)
 {
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7f)
-            return false;
-        const size_t more = c < 0x80 ? 0 : c < 0xc2 ? 9 : c < 0xe0 ? 1 : c < 0xf0 ? 2 : 3;
-        if (more == 9 || c > 0xf4 || text.size() - i <= more)
-            return false;
-        std::uint32_t cp = more == 0 ? c : c & (0x3f >> more);
-        for (size_t k = 1; k <= more; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xc0) != 0x80)
-                return false;
-            cp = cp << 6 | (cc & 0x3f);
-        }
-        static constexpr std::uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < smallest[more] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff) || cp == 0xfffe
-            || cp == 0xffff)
-            return false;
-        i += more + 1;
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat st = {};
+    std::string problem;
+    if (::fstat(fd, &st) != 0)
+        problem = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        problem = "not a regular file";
+    char buffer[65536];
+    while (problem.empty() && out.size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit + 1 - out.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            problem = std::strerror(errno);
+        if (n <= 0)
+            break;
+        out.append(buffer, size_t(n));
     }
-    return true;
+    ::close(fd);
+    if (problem.empty() && out.size() > limit)
+        problem = "larger than " + std::to_string(limit >> 20) + " MiB";
+    if (!problem.empty())
+        out.clear();
+    return problem;
 }
 
 } // namespace quoted

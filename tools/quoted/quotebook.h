@@ -1,7 +1,9 @@
-// The quote table behind tallow-quoted: reading the CSV, walking prices in
-// ten-minute steps and writing the XML reply. Nothing here does I/O, so the
-// tests can drive it directly.
+// The sample book behind tallow-quoted: reading the CSV, walking prices in
+// ten-minute steps and writing their XML reply. Nothing here but
+// readRegularFile() does I/O, so the tests can drive it directly.
 #pragma once
+
+#include "protocol.h"
 
 #include <cstdint>
 #include <map>
@@ -48,26 +50,13 @@ struct Quote
 // same quote, and the last trade never leaves previous close +-10 %.
 Quote quoteAt(const Listing &listing, std::int64_t slot);
 
-// The Notice element a reply may end with: one line of plain text for the
-// display, cut to this many characters.
-constexpr std::size_t kMaxNoticeCharacters = 120;
-constexpr const char *kSampleModeNotice = "Simulated prices";
-std::string unknownSymbolNotice(std::string_view symbol); // "No quote for SYMBOL"
-
 // The QuoteData document. `quote` is null for a symbol the table does not hold.
 std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_view notice = {});
 
-// A QuoteData document of StockSymbol followed by `fields` (name, text) in order,
-// and by a Notice element when `notice` is not empty.
-std::string quoteDataXml(std::string_view symbol,
-                         const std::vector<std::pair<std::string_view, std::string>> &fields,
-                         std::string_view notice = {});
-
-// `text` without the ASCII blanks (spaces and tabs) around it.
-std::string_view trimBlanks(std::string_view text);
-
-// True for well-formed UTF-8 without control characters, i.e. text that can be
-// echoed into an XML document as it is.
-bool isPrintableUtf8(std::string_view text);
+// Reads at most `limit` bytes of the regular file `path` into `out`. Devices,
+// FIFOs and sockets are refused without blocking, and the file is judged by
+// what was opened, so a swap after a check cannot change what is read. Returns
+// an empty string or the reason it failed.
+std::string readRegularFile(const std::string &path, std::size_t limit, std::string &out);
 
 } // namespace quoted

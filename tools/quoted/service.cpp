@@ -1,273 +1,495 @@
 #include "service.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <regex>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <ctime>
+#include <optional>
 
 namespace quoted {
 
 namespace {
 
-constexpr size_t kMaxRequestBytes = 16 << 10; // request line, headers and body together
-// One connection holds a worker while it is read, so there are enough workers
-// for many slow or idle clients, and each request must arrive whole within
-// kRequestDeadline however slowly its bytes trickle in.
-constexpr int kWorkers = 128;
-constexpr auto kRequestDeadline = std::chrono::seconds(4);
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using tcp = asio::ip::tcp;
 
-// Request targets come from the network: escape anything that could forge or
-// break a log line.
-std::string printable(std::string_view s)
+constexpr std::size_t kMaxRequestBytes = 16 << 10; // request line and headers together
+constexpr std::size_t kMaxTargetBytes = 8 << 10;
+constexpr std::size_t kMaxBodyBytes = 4 << 10;
+constexpr std::size_t kMaxSymbolBytes = 32;
+constexpr int kMaxRequestsPerConnection = 100;
+constexpr auto kIdleTimeout = std::chrono::seconds(2); // waiting for a request's first byte
+constexpr auto kRequestDeadline = std::chrono::seconds(4); // from its first byte to its end
+constexpr auto kWriteTimeout = std::chrono::seconds(5);
+// Provider-mode requests the cache cannot answer at once wait for the provider here.
+constexpr int kWorkers = 32;
+
+void plain(Response &res, http::status status, const std::string &text)
+{
+    res.result(status);
+    res.set(http::field::content_type, "text/plain; charset=utf-8");
+    res.set(http::field::cache_control, "no-store");
+    res.body() = text + "\n";
+}
+
+void plain(Response &res, int status)
+{
+    plain(res, http::int_to_status(unsigned(status)),
+          std::to_string(status) + " "
+                  + std::string(http::obsolete_reason(http::int_to_status(unsigned(status)))));
+}
+
+std::string httpDate(std::int64_t unixTime)
+{
+    const std::time_t when = std::time_t(unixTime);
+    std::tm tm{};
+    gmtime_r(&when, &tm);
+    char text[40];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return text;
+}
+
+std::int64_t unixSeconds(std::chrono::system_clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
+}
+
+// A quote reply that shared HTTP caches may keep until the service itself would
+// have a newer quote.
+void quoteReply(Response &res, std::string xml, std::int64_t maxAge, std::int64_t lastModified)
+{
+    res.result(http::status::ok);
+    res.set(http::field::content_type, "text/xml; charset=utf-8");
+    res.set(http::field::cache_control,
+            "public, max-age=" + std::to_string(std::max<std::int64_t>(0, maxAge)));
+    if (lastModified > 0)
+        res.set(http::field::last_modified, httpDate(lastModified));
+    res.body() = std::move(xml);
+}
+
+int hexValue(char c)
+{
+    return c >= '0' && c <= '9'    ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : -1;
+}
+
+// Percent-decoding with '+' for a blank, as HTML forms encode queries.
+std::string decodeQueryPart(std::string_view s)
 {
     std::string out;
-    for (unsigned char c : s) {
-        if (c < 0x20 || c >= 0x7f || c == '\\') {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '+') {
+            out += ' ';
+        } else if (s[i] == '%' && i + 2 < s.size() + 0 && hexValue(s[i + 1]) >= 0
+                   && hexValue(s[i + 2]) >= 0) {
+            out += char(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+            i += 2;
         } else {
-            out += char(c);
+            out += s[i];
         }
     }
-    return out.empty() ? "-" : out;
+    return out;
 }
 
-const char *reason(int status)
+// The first value of the query parameter `name`, decoded.
+std::optional<std::string> queryValue(std::string_view query, std::string_view name)
 {
-    switch (status) {
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 413:
-        return "Payload Too Large";
-    case 414:
-        return "URI Too Long";
-    case 416:
-        return "Range Not Satisfiable";
-    default:
-        return status < 500 ? "Client Error" : "Server Error";
+    while (!query.empty()) {
+        const auto amp = query.find('&');
+        const std::string_view item = query.substr(0, amp);
+        const auto eq = item.find('=');
+        if (decodeQueryPart(item.substr(0, eq)) == name)
+            return decodeQueryPart(eq == std::string_view::npos ? std::string_view()
+                                                                : item.substr(eq + 1));
+        if (amp == std::string_view::npos)
+            break;
+        query.remove_prefix(amp + 1);
     }
+    return std::nullopt;
 }
 
-// Set while a request is handled when its connection must not be reused: after
-// malformed or oversized input, or when a request body was left unread, since
-// its bytes would otherwise be taken for the next request.
-thread_local bool t_closeAfterResponse = false;
-
-// A buffered socket stream that lets each request read at most kMaxRequestBytes.
-// httplib 0.11 accepts any number of header lines and request lines of any
-// length; past the budget this stream reports end of input, which httplib
-// answers with 414 (request line) or 400 (headers) instead of growing memory.
-class BoundedStream : public httplib::Stream
+bool hasBody(const Request &req)
 {
-public:
-    BoundedStream(int sock, int timeoutMs) : m_sock(sock), m_timeoutMs(timeoutMs) { }
-
-    void startRequest()
-    {
-        m_budget = kMaxRequestBytes;
-        m_deadline = std::chrono::steady_clock::now() + kRequestDeadline;
-    }
-    bool exhausted() const { return m_budget == 0; }
-    bool waitForRequest(int timeoutMs) const { return buffered() || waitFor(POLLIN, timeoutMs); }
-
-    bool is_readable() const override
-    {
-        if (buffered())
-            return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                m_deadline - std::chrono::steady_clock::now());
-        return left.count() > 0 && waitFor(POLLIN, std::min<int>(m_timeoutMs, int(left.count())));
-    }
-    bool is_writable() const override { return waitFor(POLLOUT, m_timeoutMs); }
-    ssize_t read(char *ptr, size_t size) override
-    {
-        if (m_budget == 0)
-            return 0;
-        if (!buffered()) {
-            if (!is_readable())
-                return -1;
-            const ssize_t n = ::recv(m_sock, m_buffer, sizeof m_buffer, 0);
-            if (n <= 0)
-                return n;
-            m_begin = 0;
-            m_end = size_t(n);
-        }
-        const size_t n = std::min({size, m_end - m_begin, m_budget});
-        std::memcpy(ptr, m_buffer + m_begin, n);
-        m_begin += n;
-        m_budget -= n;
-        return ssize_t(n);
-    }
-    ssize_t write(const char *ptr, size_t size) override
-    {
-        return is_writable() ? ::send(m_sock, ptr, size, MSG_NOSIGNAL) : -1;
-    }
-    void get_remote_ip_and_port(std::string &ip, int &port) const override
-    {
-        address(::getpeername, ip, port);
-    }
-    void get_local_ip_and_port(std::string &ip, int &port) const override
-    {
-        address(::getsockname, ip, port);
-    }
-    socket_t socket() const override { return m_sock; }
-
-private:
-    bool buffered() const { return m_begin < m_end; }
-    bool waitFor(short events, int timeoutMs) const
-    {
-        pollfd pfd{m_sock, events, 0};
-        return ::poll(&pfd, 1, timeoutMs) > 0;
-    }
-    void address(int (*query)(int, sockaddr *, socklen_t *), std::string &ip, int &port) const
-    {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        char host[NI_MAXHOST], service[NI_MAXSERV];
-        if (query(m_sock, reinterpret_cast<sockaddr *>(&addr), &len) == 0
-            && ::getnameinfo(reinterpret_cast<sockaddr *>(&addr), len, host, sizeof host, service,
-                             sizeof service, NI_NUMERICHOST | NI_NUMERICSERV)
-                    == 0) {
-            ip = host;
-            port = std::atoi(service);
-        }
-    }
-
-    int m_sock, m_timeoutMs;
-    char m_buffer[4096];
-    size_t m_begin = 0, m_end = 0, m_budget = kMaxRequestBytes;
-    std::chrono::steady_clock::time_point m_deadline;
-};
-
-void plain(httplib::Response &res, int status, const std::string &text)
-{
-    res.status = status;
-    res.set_content(text + "\n", "text/plain; charset=utf-8");
+    return req.count(http::field::transfer_encoding) > 0
+            || (req.count(http::field::content_length) > 0
+                && req[http::field::content_length] != "0");
 }
 
 } // namespace
 
-Server::Server(Service service) : m_service(std::move(service))
+bool headersAcceptable(const Request &req)
 {
-    new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    set_payload_max_length(4096);
-    set_tcp_nodelay(true); // headers and body go out in separate writes
-    set_read_timeout(5);
-    set_write_timeout(5);
-    set_keep_alive_timeout(2);
-    set_keep_alive_max_count(100);
-
-    // httplib routes by regular expression: escape the dot of ".asmx".
-    const std::string route = std::regex_replace(kQuotePath, std::regex("\\."), "\\.");
-    Get(route,
-        [this](const httplib::Request &req, httplib::Response &res) { serveQuote(req, res); });
-    const auto notAllowed = [](const httplib::Request &, httplib::Response &res) {
-        res.set_header("Allow", "GET, HEAD");
-        plain(res, 405, "405 Method Not Allowed");
-    };
-    // httplib reads request bodies only for POST, PUT, PATCH and DELETE, and only
-    // when a length or chunked encoding is given. Those requests are answered by
-    // routes once their body is read; all others are decided here.
-    set_pre_routing_handler([notAllowed](const httplib::Request &req, httplib::Response &res) {
-        const bool hasBody
-                = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
-        if (hasBody
-            && (req.method == "POST" || req.method == "PUT" || req.method == "PATCH"
-                || req.method == "DELETE"))
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (hasBody)
-            t_closeAfterResponse = true; // the body stays unread
-        if (req.path != kQuotePath)
-            plain(res, 404, "404 Not Found");
-        else if (req.method != "GET" && req.method != "HEAD")
-            notAllowed(req, res);
-        else
-            return httplib::Server::HandlerResponse::Unhandled;
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    Post(route, notAllowed).Put(route, notAllowed).Patch(route, notAllowed);
-    Delete(route, notAllowed);
-    set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.status == 400 || res.status == 413 || res.status == 414)
-            t_closeAfterResponse = true;
-        if (res.body.empty())
-            plain(res, res.status, std::to_string(res.status) + " " + reason(res.status));
-    });
-    set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-        plain(res, 500, "500 Internal Server Error");
-    });
-    set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-        m_service.log(printable(req.method) + " " + printable(req.target) + " "
-                      + std::to_string(res.status));
-    });
-}
-
-void Server::widenBacklog()
-{
-    ::listen(svr_sock_, SOMAXCONN);
-}
-
-bool Server::process_and_close_socket(socket_t sock)
-{
-    BoundedStream stream(sock, int(read_timeout_sec_ * 1000));
-    t_closeAfterResponse = false;
-    bool ok = true;
-    for (size_t count = keep_alive_max_count_; count > 0 && ok; --count) {
-        if (svr_sock_ == INVALID_SOCKET
-            || !stream.waitForRequest(int(keep_alive_timeout_sec_ * 1000)))
-            break;
-        stream.startRequest();
-        bool closed = false;
-        ok = process_request(stream, count == 1, closed, nullptr) && !closed && !stream.exhausted()
-                && !t_closeAfterResponse;
-    }
-    ::shutdown(sock, SHUT_WR);
-    // Read what the client still sends for a moment (bounded), so that closing
-    // with unread input does not reset the connection before it has the reply.
-    if (stream.exhausted() || t_closeAfterResponse) {
-        char sink[4096];
-        pollfd pfd{sock, POLLIN, 0};
-        int reads = 16;
-        while (reads-- > 0 && ::poll(&pfd, 1, 100) > 0 && ::recv(sock, sink, sizeof sink, 0) > 0) {
+    int lengths = 0;
+    for (const auto &field : req) {
+        for (const std::string_view text :
+             {std::string_view(field.name_string()), std::string_view(field.value())})
+            for (unsigned char c : text)
+                if ((c < 0x20 && c != '\t') || c == 0x7f)
+                    return false;
+        if (field.name() == http::field::content_length) {
+            const std::string_view value = field.value();
+            if (++lengths > 1 || value.empty()
+                || value.find_first_not_of("0123456789") != std::string_view::npos)
+                return false;
         }
     }
-    ::close(sock);
-    return ok;
+    return !(lengths > 0 && req.count(http::field::transfer_encoding) > 0);
 }
 
-void Server::serveQuote(const httplib::Request &req, httplib::Response &res)
+int unreadableStatus(const boost::system::error_code &ec, std::string_view buffered)
 {
-    if (!req.has_param("LicenseKey") || req.get_param_value("LicenseKey") != m_service.token)
-        return plain(res, 403, "403 Forbidden: missing or wrong LicenseKey");
-    const std::string symbol(trimBlanks(req.get_param_value("StockSymbol")));
-    if (symbol.empty() || !isPrintableUtf8(symbol))
-        return plain(res, 400, "400 Bad Request: StockSymbol is missing or not printable UTF-8");
+    if (ec == http::error::body_limit)
+        return 413;
+    if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
+        // Without a line end in its first 8 KiB, the request line itself is too long.
+        return buffered.substr(0, kMaxTargetBytes + 16).find("\r\n") == std::string_view::npos
+                ? 414
+                : 400;
+    if (ec.category() == make_error_code(http::error::bad_method).category()
+        && ec != http::error::end_of_stream && ec != http::error::partial_message)
+        return 400;
+    return 0; // overdue, or the client went away
+}
 
-    res.set_header("Cache-Control", "no-store");
-    if (m_service.gateway) {
-        const Gateway::Answer answer = m_service.gateway->quote(symbol);
-        if (answer.status != 200)
-            return plain(res, answer.status, answer.body);
-        return res.set_content(answer.body, "text/xml; charset=utf-8");
+std::string requestLogLine(const Request &request, int status)
+{
+    return escapeForLog(std::string_view(request.method_string())) + " "
+            + escapeForLog(std::string_view(request.target())) + " " + std::to_string(status);
+}
+
+Response unreadable(int status)
+{
+    Response res;
+    plain(res, status);
+    res.keep_alive(false);
+    return res;
+}
+
+Routed route(const Service &service, const Request &req, std::chrono::system_clock::time_point now)
+{
+    Routed routed;
+    Response &res = routed.response;
+    res.version(req.version());
+    routed.close = hasBody(req); // its bytes are read, but the connection is not trusted further
+    const std::string_view target = req.target();
+    const std::string_view path = target.substr(0, target.find('?'));
+    const std::string_view query
+            = path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
+    if (target.size() > kMaxTargetBytes) {
+        plain(res, 414);
+        routed.close = true;
+    } else if (path != kQuotePath) {
+        plain(res, http::status::not_found, "404 Not Found");
+    } else if (req.method() != http::verb::get && req.method() != http::verb::head) {
+        res.set(http::field::allow, "GET, HEAD");
+        plain(res, http::status::method_not_allowed, "405 Method Not Allowed");
+    } else if (queryValue(query, "LicenseKey") != service.token) {
+        plain(res, http::status::forbidden, "403 Forbidden: missing or wrong LicenseKey");
+    } else if (const std::string symbol(trimBlanks(queryValue(query, "StockSymbol").value_or("")));
+               symbol.empty() || !isPrintableUtf8(symbol)) {
+        plain(res, http::status::bad_request,
+              "400 Bad Request: StockSymbol is missing or not printable UTF-8");
+    } else if (symbol.size() > kMaxSymbolBytes) {
+        plain(res, http::status::bad_request,
+              "400 Bad Request: StockSymbol is longer than " + std::to_string(kMaxSymbolBytes)
+                      + " bytes");
+    } else if (service.gateway) {
+        routed.quoteSymbol = symbol;
+    } else {
+        const auto table = service.table();
+        const Listing *listing = table->find(symbol);
+        const std::int64_t seconds = unixSeconds(now);
+        const std::int64_t slot = seconds / kSlotSeconds;
+        const Quote quote = listing ? quoteAt(*listing, slot) : Quote{};
+        const std::string notice = listing ? kSampleModeNotice : unknownSymbolNotice(symbol);
+        quoteReply(res, quoteXml(symbol, listing ? &quote : nullptr, notice),
+                   (slot + 1) * kSlotSeconds - seconds, listing ? slot * kSlotSeconds : 0);
     }
-    const auto table = m_service.table();
-    const Listing *listing = table->find(symbol);
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const std::int64_t slot
-            = std::chrono::duration_cast<std::chrono::seconds>(now).count() / kSlotSeconds;
-    const Quote quote = listing ? quoteAt(*listing, slot) : Quote{};
-    const std::string notice = listing ? kSampleModeNotice : unknownSymbolNotice(symbol);
-    res.set_content(quoteXml(symbol, listing ? &quote : nullptr, notice),
-                    "text/xml; charset=utf-8");
+    if (res.result_int() == 400 || res.result_int() == 413 || res.result_int() == 414)
+        routed.close = true;
+    return routed;
+}
+
+void answerFromGateway(Response &response, const Gateway::Answer &answer)
+{
+    if (answer.status == 200)
+        quoteReply(response, answer.body, answer.maxAge, answer.quoteTime);
+    else
+        plain(response, http::int_to_status(unsigned(answer.status)), answer.body);
+}
+
+struct Server::Impl
+{
+    explicit Impl(Service s) : service(std::move(s)) { }
+
+    void accept();
+
+    Service service;
+    asio::io_context io{1};
+    tcp::acceptor acceptor{io};
+    asio::steady_timer acceptPause{io};
+    asio::thread_pool workers{kWorkers};
+    std::atomic<std::size_t> connections{0};
+    std::size_t maxConnections = 1000;
+};
+
+namespace {
+
+// One connection, driven by the polling thread: wait (bounded) for a request's
+// first byte, read the request whole within its deadline, answer, repeat.
+class Session : public std::enable_shared_from_this<Session>
+{
+public:
+    Session(tcp::socket socket, Server::Impl &server) : mStream(std::move(socket)), mServer(server)
+    {
+        ++mServer.connections;
+    }
+    ~Session() { --mServer.connections; }
+
+    void waitForRequest()
+    {
+        if (mServed == kMaxRequestsPerConnection)
+            return finish();
+        if (mBuffer.size() > 0)
+            return readHeader();
+        // Until a byte comes, the connection holds no buffer beyond this one byte.
+        mStream.expires_after(kIdleTimeout);
+        mStream.async_read_some(mBuffer.prepare(1),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    if (ec)
+                                        return self->close();
+                                    self->mBuffer.commit(n);
+                                    self->readHeader();
+                                });
+    }
+
+private:
+    void readHeader()
+    {
+        mParser.emplace();
+        mParser->header_limit(kMaxRequestBytes);
+        mParser->body_limit(kMaxBodyBytes);
+        mStream.expires_after(kRequestDeadline);
+        http::async_read_header(mStream, mBuffer, *mParser,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    if (ec)
+                                        return self->failed(ec);
+                                    if (!headersAcceptable(self->mParser->get()))
+                                        return self->refuse(400);
+                                    self->readBody();
+                                });
+    }
+
+    void readBody()
+    {
+        http::async_read(mStream, mBuffer, *mParser,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec)
+                                 return self->failed(ec);
+                             self->answer();
+                         });
+    }
+
+    void failed(beast::error_code ec)
+    {
+        const auto *data = static_cast<const char *>(mBuffer.data().data());
+        const int status = unreadableStatus(ec, std::string_view(data, mBuffer.size()));
+        if (status == 0)
+            return close();
+        refuse(status);
+    }
+
+    void refuse(int status)
+    {
+        mRequest = mParser && mParser->is_header_done() ? mParser->get() : Request();
+        mResponse = unreadable(status);
+        mClose = true;
+        write();
+    }
+
+    void answer()
+    {
+        mRequest = mParser->release();
+        Routed routed = route(mServer.service, mRequest, std::chrono::system_clock::now());
+        mClose = routed.close || !mRequest.keep_alive();
+        mResponse = std::move(routed.response);
+        if (routed.quoteSymbol.empty())
+            return write();
+        Gateway &gateway = *mServer.service.gateway;
+        if (const auto cached = gateway.cached(routed.quoteSymbol)) {
+            answerFromGateway(mResponse, *cached);
+            return write();
+        }
+        // The provider has to be asked, or asked already: wait for it off the polling thread.
+        asio::post(mServer.workers, [self = shared_from_this(), symbol = routed.quoteSymbol] {
+            const Gateway::Answer answer = self->mServer.service.gateway->quote(symbol);
+            asio::post(self->mStream.get_executor(), [self, answer] {
+                answerFromGateway(self->mResponse, answer);
+                self->write();
+            });
+        });
+    }
+
+    void write()
+    {
+        mServer.service.log(requestLogLine(mRequest, mResponse.result_int()));
+        mResponse.set(http::field::date, httpDate(unixSeconds(std::chrono::system_clock::now())));
+        mResponse.keep_alive(!mClose && mServed + 1 < kMaxRequestsPerConnection);
+        mResponse.prepare_payload();
+        if (mRequest.method() == http::verb::head) {
+            const auto length = mResponse.body().size();
+            mResponse.body().clear();
+            mResponse.content_length(length);
+        }
+        mStream.expires_after(kWriteTimeout);
+        http::async_write(mStream, mResponse,
+                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                              if (ec)
+                                  return self->close();
+                              ++self->mServed;
+                              if (self->mClose)
+                                  return self->finish();
+                              self->waitForRequest();
+                          });
+    }
+
+    // Ends the connection after its last reply. Input the client still sends is
+    // read for a moment (bounded), so that closing with unread bytes does not
+    // reset the connection before the client has read the reply.
+    void finish()
+    {
+        beast::error_code ignored;
+        mStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        mBuffer.clear();
+        mStream.expires_after(std::chrono::milliseconds(1600));
+        drain();
+    }
+    void drain()
+    {
+        if (mBuffer.size() > 0)
+            mBuffer.clear();
+        mStream.async_read_some(mBuffer.prepare(4096),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    self->mBuffer.commit(n);
+                                    if (ec)
+                                        return self->close();
+                                    self->drain();
+                                });
+    }
+
+    void close()
+    {
+        beast::error_code ignored;
+        mStream.socket().close(ignored);
+    }
+
+    beast::tcp_stream mStream;
+    Server::Impl &mServer;
+    beast::flat_buffer mBuffer{kMaxRequestBytes + kMaxBodyBytes + 1024};
+    std::optional<http::request_parser<http::string_body>> mParser;
+    Request mRequest;
+    Response mResponse;
+    int mServed = 0;
+    bool mClose = false;
+};
+
+} // namespace
+
+void Server::Impl::accept()
+{
+    acceptor.async_accept(io, [this](beast::error_code ec, tcp::socket socket) {
+        if (!acceptor.is_open())
+            return;
+        if (ec) {
+            // Out of descriptors: take a breath instead of spinning on the error.
+            acceptPause.expires_after(std::chrono::milliseconds(100));
+            acceptPause.async_wait([this](beast::error_code) { accept(); });
+            return;
+        }
+        if (connections < maxConnections) {
+            socket.set_option(tcp::no_delay(true), ec);
+            std::make_shared<Session>(std::move(socket), *this)->waitForRequest();
+        }
+        accept();
+    });
+}
+
+Server::Server(Service service) : mImpl(std::make_unique<Impl>(std::move(service)))
+{
+    // Each connection is a descriptor: allow as many as the system lets us have.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1 << 16);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        mImpl->maxConnections = files.rlim_cur > 128 ? std::size_t(files.rlim_cur) - 64 : 64;
+    }
+}
+
+Server::~Server()
+{
+    mImpl->workers.join();
+}
+
+bool Server::listen(const std::string &host, int port, std::string &error)
+{
+    beast::error_code ec;
+    tcp::resolver resolver(mImpl->io);
+    const auto endpoints
+            = resolver.resolve(host, std::to_string(port),
+                               tcp::resolver::numeric_service | tcp::resolver::passive, ec);
+    if (ec || endpoints.empty()) {
+        error = ec ? ec.message() : "no such address";
+        return false;
+    }
+    const tcp::endpoint endpoint = *endpoints.begin();
+    auto &acceptor = mImpl->acceptor;
+    // SO_REUSEADDR lets a restart bind while old connections linger; unlike
+    // SO_REUSEPORT it never lets a second service share a listening port.
+    if (acceptor.open(endpoint.protocol(), ec)
+        || acceptor.set_option(tcp::acceptor::reuse_address(true), ec)
+        || acceptor.bind(endpoint, ec)
+        || acceptor.listen(asio::socket_base::max_listen_connections, ec)) {
+        error = ec.message();
+        acceptor.close(ec);
+        return false;
+    }
+    return true;
+}
+
+int Server::port() const
+{
+    beast::error_code ec;
+    return mImpl->acceptor.local_endpoint(ec).port();
+}
+
+void Server::run()
+{
+    mImpl->accept();
+    mImpl->io.run();
+}
+
+void Server::stop()
+{
+    asio::post(mImpl->io, [impl = mImpl.get()] {
+        beast::error_code ignored;
+        impl->acceptor.close(ignored);
+        impl->io.stop();
+    });
 }
 
 } // namespace quoted

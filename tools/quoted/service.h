@@ -1,12 +1,15 @@
-// The HTTP side of tallow-quoted: requests read within bounds, and the routes
-// that answer them from the quote table (sample mode) or the provider gateway.
+// The HTTP side of tallow-quoted: requests read within bounds on one polling
+// thread, and the routes that answer them from the quote table (sample mode) or
+// the provider gateway.
 #pragma once
 
 #include "gateway.h"
 #include "quotebook.h"
 
-#include <httplib.h>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +17,10 @@
 namespace quoted {
 
 constexpr const char *kQuotePath = "/delayedstockquote/delayedstockquote.asmx/GetQuote";
+
+namespace http = boost::beast::http;
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
 
 // What the routes answer from.
 struct Service
@@ -24,23 +31,58 @@ struct Service
     std::function<void(const std::string &)> log; // one line per request
 };
 
-// httplib's server answering the quote protocol from `service`, with its
-// connection loop replaced by one that bounds what each request may read.
-class Server : public httplib::Server
+// How a request is to be answered.
+struct Routed
+{
+    Response response; // complete, unless `quoteSymbol` is set
+    std::string quoteSymbol; // provider mode: the symbol to ask the gateway for
+    bool close = false; // the connection must close after the response
+};
+
+// Decides a request whose headers and body have been read. Everything but a
+// provider-mode quote is answered here; `now` is the wall-clock time.
+Routed route(const Service &service, const Request &request,
+             std::chrono::system_clock::time_point now);
+
+// The response to a provider-mode quote from the gateway's answer.
+void answerFromGateway(Response &response, const Gateway::Answer &answer);
+
+// The checks the parser leaves to us: one Content-Length of digits only, never
+// beside a Transfer-Encoding, and no control bytes in any header. A request
+// that fails them is answered 400 and its connection closed.
+bool headersAcceptable(const Request &request);
+
+// The status for a request the parser gave up on with `error` (`buffered` is
+// what the connection holds): 400, 413 or 414, or 0 when the connection is
+// just closed (the client went away or overran its deadline).
+int unreadableStatus(const boost::system::error_code &error, std::string_view buffered);
+
+// The response to a request that could not be read.
+Response unreadable(int status);
+
+// The request log line: method, target (both escaped) and status.
+std::string requestLogLine(const Request &request, int status);
+
+// The listening server: one thread polls every connection, so idle and slow
+// clients cost a socket and a few hundred bytes each, never a thread; provider
+// requests that have to wait for the provider run on a pool of workers.
+class Server
 {
 public:
     explicit Server(Service service);
+    ~Server();
 
-    // httplib listens with a backlog of 5: a burst of connections arriving while
-    // the accepting thread waits for a core would see SYNs dropped and retried
-    // seconds later. Linux takes a new backlog from a second listen().
-    void widenBacklog();
+    // Binds and listens; false with `error` set when the address is taken or unusable.
+    bool listen(const std::string &host, int port, std::string &error);
+    int port() const;
+    // Serves until stop() is called (from any thread).
+    void run();
+    void stop();
+
+    struct Impl; // the listener, the polling thread's loop and the workers
 
 private:
-    bool process_and_close_socket(socket_t sock) override;
-    void serveQuote(const httplib::Request &req, httplib::Response &res);
-
-    Service m_service;
+    std::unique_ptr<Impl> mImpl;
 };
 
 } // namespace quoted

@@ -1,0 +1,95 @@
+#include "httpfetch.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <string_view>
+
+namespace quoted {
+
+namespace {
+
+struct Transfer
+{
+    ProviderReply *reply;
+    bool tooLarge = false;
+};
+
+size_t takeBody(char *data, size_t size, size_t count, void *user)
+{
+    auto *t = static_cast<Transfer *>(user);
+    if (t->reply->body.size() + size * count > kMaxProviderReply) {
+        t->tooLarge = true;
+        return 0; // ends the transfer
+    }
+    t->reply->body.append(data, size * count);
+    return size * count;
+}
+
+size_t takeHeader(char *data, size_t size, size_t count, void *user)
+{
+    const std::string_view line(data, size * count);
+    constexpr std::string_view name = "retry-after:";
+    if (line.size() > name.size() && line.size() < 128
+        && std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+               return a == std::tolower(static_cast<unsigned char>(b));
+           })) {
+        std::string value(line.substr(name.size()));
+        const auto first = value.find_first_not_of(" \t");
+        const auto last = value.find_last_not_of(" \t\r\n");
+        value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+        // An HTTP date becomes the seconds until then, so readers see one form.
+        if (!value.empty() && value.find_first_not_of("0123456789") != std::string::npos) {
+            const std::time_t at = curl_getdate(value.c_str(), nullptr);
+            value = at > 0 ? std::to_string(std::max<std::int64_t>(1, at - std::time(nullptr)))
+                           : std::string();
+        }
+        static_cast<Transfer *>(user)->reply->retryAfter = value;
+    }
+    return size * count;
+}
+
+} // namespace
+
+ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
+{
+    ProviderReply reply;
+    Transfer transfer{&reply};
+    CURL *curl = curl_easy_init();
+    if (!curl) {
+        reply.failure = "cannot start a request";
+        return reply;
+    }
+    char error[CURL_ERROR_SIZE] = "";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // timeouts without signals: many threads fetch
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // decoded bytes still count to the limit
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "tallow-quoted");
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxProviderReply));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, takeBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, takeHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    const CURLcode result = curl_easy_perform(curl);
+    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
+        reply.failure = "reply over 1 MiB refused";
+    else if (result != CURLE_OK)
+        reply.failure = error[0] ? error : curl_easy_strerror(result);
+    else
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    curl_easy_cleanup(curl);
+    if (!reply.failure.empty())
+        reply.body.clear();
+    return reply;
+}
+
+} // namespace quoted

@@ -1,0 +1,38 @@
+// The quote protocol's reply as tallow-quoted writes it: the QuoteData
+// document with its optional Notice line, and the checks and escaping of the
+// text that goes into replies and log lines.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quoted {
+
+// The Notice element a reply may end with: one line of plain text for the
+// display, cut to this many characters.
+constexpr std::size_t kMaxNoticeCharacters = 120;
+constexpr const char *kSampleModeNotice = "Simulated prices";
+std::string unknownSymbolNotice(std::string_view symbol); // "No quote for SYMBOL"
+
+// A QuoteData document of StockSymbol followed by `fields` (name, text) in order,
+// and by a Notice element when `notice` is not empty.
+std::string quoteDataXml(std::string_view symbol,
+                         const std::vector<std::pair<std::string_view, std::string>> &fields,
+                         std::string_view notice = {});
+
+// `text` made safe for one log line: every byte outside printable ASCII (C0
+// and C1 controls, DEL, the Unicode line and paragraph separators, any other
+// non-ASCII byte) and the backslash are written as \xNN.
+std::string escapeForLog(std::string_view text);
+
+// `text` without the ASCII blanks (spaces and tabs) around it.
+std::string_view trimBlanks(std::string_view text);
+
+// True for well-formed UTF-8 without control characters, i.e. text that can be
+// echoed into an XML document as it is.
+bool isPrintableUtf8(std::string_view text);
+
+} // namespace quoted
