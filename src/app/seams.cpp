@@ -9,12 +9,15 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <tuple>
 
@@ -122,6 +125,14 @@ void QtDialogs::chooseFont(QWidget *parent, FontChoice &font)
     for (QGroupBox *group : dialog.findChildren<QGroupBox *>()) {
         if (!group->findChildren<QCheckBox *>().isEmpty())
             group->hide();
+    }
+    // The sample box is one line of the dialog's own font high: a display
+    // size such as 72 points shows in it as nothing at all. It gets the
+    // height of the face it opens on, within reason.
+    if (const QList<QLineEdit *> edits = dialog.findChildren<QLineEdit *>(); edits.size() == 4) {
+        QLineEdit *sample = edits.last();
+        sample->setMinimumHeight(std::min(QFontMetrics(preset).height() + 12, 160));
+        dialog.resize(dialog.sizeHint());
     }
     const QFont opened = dialog.currentFont();
     if (dialog.exec() != QDialog::Accepted)

@@ -72,9 +72,12 @@ void Form1::PushButton5_Click()
     ErrorTrap trap(QStringLiteral("Form1"), QStringLiteral("PushButton5_Click"));
     // Only hidden, not unloaded: closing the colour window shows this same
     // window again.
-    trap(100, [] {
-        if (Form3 *colours = Forms::form3())
+    // It opens on this window's monitor, where the user is looking.
+    trap(100, [&] {
+        if (Form3 *colours = Forms::form3()) {
+            colours->setStartScreen(screen());
             colours->show();
+        }
     });
     trap(102, [&] { hide(); });
 }

@@ -64,6 +64,16 @@ def scenario(session, args):
     session.xdotool("windowmove", "--sync", options, str(other[1] + 200), str(other[2] + 200))
     wait_until(lambda: monitor_of(session, options) == other, 10,
                "the options window to move to " + other[0])
+
+    # The colour window opens there too, in place of the options window.
+    session.click(options, *twips_center(120, 4440, 7800, 405))
+    colours = wait_until(lambda: [w for w in session.xdotool(
+        "search", "--onlyvisible", "--name", "^" + TITLE + "$").split() if w != options], 20,
+        "the colour window")[0]
+    check(monitor_of(session, colours) == other, f"the colour window opens on {other[0]}")
+    session.click(colours, *twips_center(120, 1230, 7800, 405))
+    wait_until(lambda: session.find_window(TITLE) == options, 20, "the options window back")
+
     display = open_display(session)
     geometry = session.geometry(display)
     check(geometry == other[1:], f"the display covers all of {other[0]} ({geometry})")

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QTest>
@@ -279,11 +280,17 @@ void TestFont::productionDialogOpensOnTheStoredFace()
     form->show();
 
     QStringList shown;
+    bool sampleFits = false;
     whenModal([&](QWidget *modal) {
         if (auto *dialog = qobject_cast<QFontDialog *>(modal)) {
-            // The family, face and size boxes, in the dialog's order.
-            for (const QLineEdit *edit : dialog->findChildren<QLineEdit *>().mid(0, 3))
+            // The family, face and size boxes, in the dialog's order, then
+            // the sample, tall enough to show the face at its size.
+            const QList<QLineEdit *> edits = dialog->findChildren<QLineEdit *>();
+            for (const QLineEdit *edit : edits.mid(0, 3))
                 shown << edit->text();
+            const QLineEdit *sample = edits.value(3);
+            sampleFits = sample
+                    && sample->height() >= std::min(QFontMetrics(sample->font()).height(), 160);
             dialog->accept();
         } else {
             modal->close();
@@ -291,6 +298,7 @@ void TestFont::productionDialogOpensOnTheStoredFace()
     });
     form->PushButton2_Click();
     QCOMPARE(shown, (QStringList{family, face, font[3]}));
+    QVERIFY(sampleFits);
     QCOMPARE(storedFont(), font + QStringList({"False", "False"}));
     QVERIFY(pickers.messages.isEmpty());
 }
