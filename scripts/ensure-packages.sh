@@ -13,7 +13,7 @@ run_packages=(
 test_packages=(
   xvfb x11-xkb-utils x11-xserver-utils openbox tint2 xdotool wmctrl x11-utils x11-apps imagemagick
   dbus dbus-x11 python3
-  libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 clang-format locales
+  libbenchmark-dev g++-mingw-w64-x86-64 clang-format clang-tidy locales
   desktop-file-utils appstream lintian init-system-helpers
   clang libclang-rt-14-dev
   nginx

@@ -8,7 +8,7 @@ import subprocess
 import sys
 import time
 
-from harness import TITLE, check, run, twips_center, wait_until
+from harness import TITLE, check, eventually, run, twips_center, wait_until
 
 OPTIONS_SIZE = (536, 363)
 COLOURS_SIZE = (536, 117)
@@ -21,14 +21,17 @@ def visible_sizes(session, title):
     return {window: session.geometry(window)[2:] for window in found.split()}
 
 
+def single_window(session, size):
+    """The one visible window with the product name when it is of `size`, else None."""
+    windows = visible_sizes(session, TITLE)
+    if list(windows.values()) == [size]:
+        return next(iter(windows))
+    return None
+
+
 def only_window(session, size, what):
     """Waits until exactly one window with the product name is visible, of `size`."""
-    def single():
-        windows = visible_sizes(session, TITLE)
-        if list(windows.values()) == [size]:
-            return next(iter(windows))
-        return None
-    return wait_until(single, 20, what)
+    return wait_until(lambda: single_window(session, size), 20, what)
 
 
 def origin(session, window):
@@ -75,8 +78,8 @@ def scenario(session, args):
     close_button = twips_center(120, 1230, 7800, 405)
 
     session.click(options, *change_colour)
-    colours = only_window(session, COLOURS_SIZE, "the colour window in place of the options")
-    check(True, "Change Color hides the options window and shows the colour window")
+    colours = eventually(lambda: single_window(session, COLOURS_SIZE), 20)
+    check(colours, "Change Color hides the options window and shows the colour window")
     text, background = swatch_brightness(session, colours, "colour-window.png")
     check(text > 0.9 and background < 0.1,
           f"an empty store shows white on black ({text:.2f}, {background:.2f})")
@@ -84,9 +87,8 @@ def scenario(session, args):
     # A colour picked and then cancelled stores the swatch's colour as it was.
     session.click(colours, *text_swatch)
     pick_in_dialog(session, accept=False)
-    wait_until(lambda: session.store().get("Font Color") == "16777215", 10,
-               "the text colour stored after Cancel")
-    check(True, "Cancel stores the swatch's own colour (white)")
+    check(eventually(lambda: session.store().get("Font Color") == "16777215", 10),
+          "Cancel stores the swatch's own colour (white)")
     only_window(session, COLOURS_SIZE, "the colour window after the dialog")
 
     session.click(colours, *background_swatch)

@@ -6,7 +6,7 @@ back without a click on the display first."""
 import sys
 import time
 
-from harness import TITLE, check, run, twips_center, wait_until
+from harness import TITLE, check, eventually, run, twips_center, wait_until
 
 WIDTH, HEIGHT = 1280, 1024
 STORE = {"Text1": "IBM", "Combo1": "1", "Check1": "0", "Check4": "0"}
@@ -63,12 +63,11 @@ def scenario(session, args):
     session.xdotool("windowactivate", "--sync", box)
     session.key("Return")
     wait_until(lambda: session.window_gone("Application Error"), 20, "the error box to close")
-    wait_until(lambda: session.active_window() == display, 10,
-               "the display to have the focus back after the box")
-    check(True, "the display has the focus again after OK")
+    check(eventually(lambda: session.active_window() == display, 10),
+          "the display has the focus again after OK")
     session.key("Escape")
-    session.find_window(TITLE, timeout=20)
-    check(True, "Escape right after the box brings the options window back")
+    check(eventually(lambda: not session.window_gone(TITLE), 20),
+          "Escape right after the box brings the options window back")
 
     session.close_window(TITLE)
     wait_until(lambda: session.program.poll() is not None, 20, "the program to end")

@@ -44,6 +44,16 @@ def check(condition, message):
     print("ok -", message, flush=True)
 
 
+def eventually(condition, timeout):
+    """The condition's first true value within the timeout, else its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.1)
+
+
 def wait_until(condition, timeout, what):
     deadline = time.monotonic() + timeout
     while True:
