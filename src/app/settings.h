@@ -32,15 +32,12 @@ QString get(const QString &key, const QString &defaultValue);
 // Creates or overwrites the value. A write that does not reach the disk
 // throws RuntimeError naming the file and the cause; the file on disk keeps
 // its previous content. A file that is not a readable settings file is never
-// written. A lock left beside the file by a writer that has ended is removed;
-// a live writer's lock is waited for.
+// written, nor is a value that is not valid text (a lone UTF-16 surrogate).
+// A lock left beside the file by a writer that has ended is removed; a live
+// writer's lock is waited for, five seconds at most.
 void save(const QString &key, const QString &value);
 
 // The file (or registry branch) behind the store, for messages and tests.
 QString location();
-
-// For tests: every later write of the store file fails, as on a full disk,
-// once `bytes` bytes of it are written; -1 ends the simulation.
-void simulateFullDiskAfter(qint64 bytes);
 
 } // namespace Settings
