@@ -346,7 +346,7 @@ private:
 
     void write()
     {
-        mServer.service.log(requestLogLine(mRequest, mResponse.result_int()));
+        mServer.service.log(requestLogLine(mRequest, static_cast<int>(mResponse.result_int())));
         mResponse.set(http::field::date, httpDate(unixSeconds(std::chrono::system_clock::now())));
         mResponse.keep_alive(!mClose && mServed + 1 < kMaxRequestsPerConnection);
         mResponse.prepare_payload();
