@@ -348,7 +348,7 @@ QByteArray readRegularFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Unwritable;
-    const QByteArray data = file.readAll();
+    QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Unwritable;
     if (!isText(data))
@@ -415,7 +415,8 @@ bool acquire(QLockFile &lock)
         if (isAbandoned(lock))
             lock.removeStaleLockFile();
     }
-    return lock.tryLock(std::max<qint64>(deadline.remainingTime(), 0));
+    // At most the 5 s the deadline started with, so it fits an int.
+    return lock.tryLock(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)));
 }
 
 void writeAll(QSaveFile &file, const QByteArray &data)
