@@ -140,13 +140,16 @@ def scenario(session, installer, shots):
         pixels = session.region(shot, *middle)
         return pixels.count(0) < len(pixels) and pixels
 
-    first = wait_until(drawn, 60, "the quote to be drawn")
+    wait_until(drawn, 60, "the quote to be drawn")
     check(True, "the quote is drawn")
+    # The clock is the last line, below the middle: compare whole screens.
+    first = session.region(session.screenshot(os.path.join(shots, "display.png")), 0, 0,
+                           session.width, session.height)
     changes = []
 
     def clock_moved():
         shot = session.screenshot(os.path.join(shots, f"display-{len(changes)}.png"))
-        pixels = session.region(shot, *middle)
+        pixels = session.region(shot, 0, 0, session.width, session.height)
         if pixels != (changes[-1] if changes else first):
             changes.append(pixels)
         return len(changes) >= 2

@@ -52,6 +52,16 @@ class WineSession:
         self.prefix = os.path.join(self.tmp, "prefix")
         self.processes = []
         self.width, self.height = width, height
+        self.env = dict(os.environ, DISPLAY="")
+        try:
+            self._set_up(display)
+        except BaseException:
+            # Nothing started here may outlive a failed set-up (an orphaned
+            # Xvfb would hold the test runner's output open).
+            self.close()
+            raise
+
+    def _set_up(self, display):
         if display:
             self._start_display()
         else:
@@ -97,8 +107,10 @@ class WineSession:
     # --- the Wine prefix ----------------------------------------------------
     def _make_prefix(self):
         # Wine prints its own notes while it sets up a prefix; nothing of ours.
-        subprocess.run(["wineboot", "--init"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        boot = subprocess.run(["wineboot", "--init"], env=self.env, capture_output=True,
+                              text=True, errors="replace", timeout=600)
+        if boot.returncode != 0:
+            raise Failure(f"wineboot --init failed ({boot.returncode}): {boot.stderr[-500:]}")
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=600)
         # A crash ends the program instead of waiting for a click in Wine's
         # crash dialog; "MS Shell Dlg" (and the Tahoma it maps to) name a face
@@ -191,8 +203,9 @@ class WineSession:
                                "+repage", "rgb:-"], capture_output=True, check=True).stdout
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        if "WINEPREFIX" in self.env:  # only ever the private prefix's server
+            subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
         for process in reversed(self.processes):
             if process.poll() is None:
                 process.send_signal(signal.SIGTERM)
