@@ -9,7 +9,9 @@
 ; Switches of the installer itself: /S (silent), /KIOSK (with /S: also start
 ; the wall screen at log-on), /D=folder (last, the install folder).
 
-Unicode true
+; A 64-bit installer: it runs where the program runs, 64-bit Windows (and
+; a 64-bit-only Wine prefix), and sees the 64-bit Program Files and registry.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"

@@ -7,24 +7,18 @@ import argparse
 import http.server
 import json
 import os
-import socket
 import subprocess
 import sys
 import threading
 import urllib.error
 import urllib.request
 
-from winharness import SKIP, Failure, WineSession, check, wait_until, wine_missing
+from winharness import (SKIP, Failure, WineSession, check, eventually, free_port, wait_until,
+                        wine_missing)
 
 TOKEN = "tlwmqe"
 MADE_UP_KEY = "madeupkey123"
 QUOTE_PATH = "/delayedstockquote/delayedstockquote.asmx/GetQuote"
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def get(port, query):
@@ -94,9 +88,9 @@ def scenario(session, program):
     status, _ = get(sample.port, "StockSymbol=IBM&LicenseKey=wrong1")
     check(status == 403, "a wrong LicenseKey is refused")
     # Logged while the service runs, a whole line per request.
-    wait_until(lambda: any(line.endswith(" 403") and "StockSymbol=IBM" in line
-                           for line in sample.log), 30, "the requests in the log")
-    check(True, "each request is logged at once, whole")
+    check(eventually(lambda: any(line.endswith(" 403") and "StockSymbol=IBM" in line
+                                 for line in sample.log), 30),
+          "each request is logged at once, whole")
 
     provider = Provider()
     gateway = Service(session, program, "--source", "finnhub", "--source-url",

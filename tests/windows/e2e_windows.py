@@ -11,21 +11,10 @@ import subprocess
 import sys
 import threading
 
-from winharness import (SKIP, STORE_KEY, TITLE, Failure, WineSession, check, wait_until,
-                        wine_missing)
+from winharness import (SKIP, STORE_KEY, TITLE, Failure, WineSession, check, eventually,
+                        free_port, twips_center, wait_until, wine_missing)
 
 PRODUCT_DIR = ("Program Files", "Tallow Marquee")
-TWIPS = 15
-
-
-def twips_center(left, top, width, height):
-    return round((left + width / 2) / TWIPS), round((top + height / 2) / TWIPS)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class StandInService:
@@ -112,25 +101,22 @@ def scenario(session, installer, shots):
 
     program = session.start(os.path.join(folder, "tallow-marquee.exe"))
     options = session.find_window(TITLE)
-    wait_until(lambda: session.reg_value(STORE_KEY, "Text1") == "GOOG", 60,
-               "Text1 stored at start-up")
-    check(True, "the options window stores the first symbol in the registry")
+    check(eventually(lambda: session.reg_value(STORE_KEY, "Text1") == "GOOG", 60),
+          "the options window stores the first symbol in the registry")
 
     # The symbol box has the focus with its text selected: typing replaces it.
     session.focus(options)
     session.type("IBM")
-    wait_until(lambda: session.reg_value(STORE_KEY, "Text1") == "IBM", 60,
-               "the typed symbol in the registry")
-    check(True, "the typed symbol lands in the registry")
+    check(eventually(lambda: session.reg_value(STORE_KEY, "Text1") == "IBM", 60),
+          "the typed symbol lands in the registry")
 
     session.click(options, *twips_center(120, 120, 7800, 405))
     display = session.find_window("Form1", timeout=120)
     wait_until(lambda: session.window_gone(TITLE), 60, "the options window to unload")
     check(session.geometry(display) == (0, 0, session.width, session.height),
           "the display covers the screen")
-    wait_until(lambda: any("IBM" in line for line in service.log), 60,
-               "the service to be asked for IBM")
-    check(True, "the display asked the service for the symbol")
+    check(eventually(lambda: any("IBM" in line for line in service.log), 60),
+          "the display asked the service for the symbol")
 
     # The quote is drawn, then the clock line changes on its own.
     middle = (0, session.height // 4, session.width, session.height // 2)
@@ -140,8 +126,7 @@ def scenario(session, installer, shots):
         pixels = session.region(shot, *middle)
         return pixels.count(0) < len(pixels) and pixels
 
-    wait_until(drawn, 60, "the quote to be drawn")
-    check(True, "the quote is drawn")
+    check(eventually(drawn, 60), "the quote is drawn")
     # The clock is the last line, below the middle: compare whole screens.
     first = session.region(session.screenshot(os.path.join(shots, "display.png")), 0, 0,
                            session.width, session.height)
@@ -154,8 +139,7 @@ def scenario(session, installer, shots):
             changes.append(pixels)
         return len(changes) >= 2
 
-    wait_until(clock_moved, 30, "the clock to change twice")
-    check(True, "the clock changes from second to second")
+    check(eventually(clock_moved, 30), "the clock changes from second to second")
 
     session.focus(display)
     session.key("Escape")
@@ -170,13 +154,18 @@ def scenario(session, installer, shots):
     wait_until(lambda: program.poll() is not None, 60, "the program to end")
     os.remove(os.path.join(folder, "quote-service.ini"))
 
-    # _?= makes the uninstaller run in place, so its end is the end of the removal.
+    # The uninstaller copies itself to the temporary folder and removes the
+    # files from there after this first process has ended; wait for them to go.
     uninstaller = session.windows_path(os.path.join(folder, "uninstall.exe"))
-    result = session.run(uninstaller, "/S", "_?=" + session.windows_path(folder), timeout=600)
+    result = session.run(uninstaller, "/S", timeout=600)
     check(result.returncode == 0, f"the uninstaller ran silently ({result.returncode})")
-    left = sorted(os.path.relpath(os.path.join(root, name), folder)
-                  for root, _, names in os.walk(folder) for name in names)
-    check(left in ([], ["uninstall.exe"]), f"the program's files are removed ({left[:5]})")
+
+    def files_left():
+        return sorted(os.path.relpath(os.path.join(root, name), folder)
+                      for root, _, names in os.walk(folder) for name in names)
+
+    eventually(lambda: not files_left(), 120)
+    check(not files_left(), f"the program's files are removed ({files_left()[:5]})")
     check(session.reg_value(run_key, "Tallow Marquee Quote Service") is None,
           "the log-on entry of the service is removed")
     check(session.reg_value(STORE_KEY, "Text1") == "IBM", "the user's settings are kept")

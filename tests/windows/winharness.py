@@ -9,34 +9,23 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
+import sys
 import tempfile
-import time
 
-TITLE = "Vantorel Briskane Tallow Marquee Edition"
+# The checks and waits are those of the Linux end-to-end tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import TITLE, Failure, check, eventually, twips_center, wait_until  # noqa: E402,F401
+
 STORE_KEY = ("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Halvex\\" + TITLE)
 SKIP = 77
 
 
-class Failure(AssertionError):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-    print("ok -", message, flush=True)
-
-
-def wait_until(condition, timeout, what, interval=0.2):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure("timed out waiting for " + what)
-        time.sleep(interval)
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 def wine_missing(display=True):
