@@ -1,5 +1,6 @@
 #include "gateway.h"
 
+#include "platform.h"
 #include "protocol.h"
 
 #include <algorithm>
@@ -66,8 +67,7 @@ Gateway::Answer Gateway::served(std::string_view symbol, const Entry &entry, Tim
     } else if (failing && now - entry.goodAt >= mSettings.cache) {
         // Older than the cache period: the display says since when, and why.
         const std::time_t when = std::time_t(entry.quoteTime);
-        std::tm tm{};
-        gmtime_r(&when, &tm);
+        const std::tm tm = utcCalendar(when);
         char stamp[16];
         std::strftime(stamp, sizeof stamp, "%H:%M", &tm);
         notice = std::string("As of ") + stamp + " UTC, " + mSettings.provider->name

@@ -1,4 +1,5 @@
-// The one HTTP request tallow-quoted makes: a provider's quote, over libcurl.
+// The one HTTP request tallow-quoted makes: a provider's quote, over libcurl
+// (httpfetch_curl.cpp) or, on Windows, over WinHTTP (httpfetch_winhttp.cpp).
 #pragma once
 
 #include "providers.h"
@@ -13,5 +14,8 @@ namespace quoted {
 // an HTTP date comes back in seconds from now.
 constexpr std::size_t kMaxProviderReply = 1 << 20;
 ProviderReply fetchOverHttp(const std::string &url, long timeoutMs);
+
+// Sets the HTTP library up; call once, before any thread starts.
+void startFetching();
 
 } // namespace quoted

@@ -5,21 +5,13 @@
 
 #include "gateway.h"
 #include "httpfetch.h"
+#include "platform.h"
 #include "quotebook.h"
 #include "service.h"
 
-#include <curl/curl.h>
-
-#include <pthread.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -100,9 +92,7 @@ std::string usage()
 // keeps lines from concurrent requests whole.
 void logLine(const std::string &message)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
+    const std::tm tm = utcCalendar(std::time(nullptr));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ ", &tm);
     const std::string line = stamp + message + '\n';
@@ -137,23 +127,20 @@ public:
         if (mPath.empty())
             return mTable;
         std::lock_guard lock(mMutex);
-        struct stat st = {};
-        if (::stat(mPath.c_str(), &st) != 0) {
+        std::string error;
+        const auto stamp = fileStamp(mPath, error);
+        if (!stamp) {
             if (!mMissing)
-                logLine("data file " + mPath + ": " + std::strerror(errno)
-                        + "; keeping the last good data");
+                logLine("data file " + mPath + ": " + error + "; keeping the last good data");
             mMissing = true;
             return mTable;
         }
         mMissing = false;
-        const Signature sig{st.st_dev,         st.st_ino,          st.st_size,
-                            st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
-                            st.st_ctim.tv_nsec};
-        if (sig == mSeen)
+        if (stamp == mSeen)
             return mTable;
-        mSeen = sig;
+        mSeen = stamp;
 
-        // What stat saw is only a hint: the file may have been swapped since.
+        // The stamp is only a hint: the file may have been swapped since.
         std::string text;
         const std::string failure = readRegularFile(mPath, kMaxDataFileSize, text);
         std::vector<std::string> problems;
@@ -172,22 +159,10 @@ public:
     }
 
 private:
-    struct Signature
-    {
-        dev_t dev;
-        ino_t ino;
-        off_t size;
-        std::time_t mtime;
-        long mtimeNs;
-        std::time_t ctime;
-        long ctimeNs;
-        bool operator==(const Signature &) const = default;
-    };
-
     std::string mPath;
     std::mutex mMutex;
     std::shared_ptr<const Table> mTable;
-    std::optional<Signature> mSeen;
+    std::optional<FileStamp> mSeen;
     bool mMissing = false;
 };
 
@@ -243,8 +218,9 @@ bool parseSeconds(const std::string &value, std::chrono::seconds &out)
 }
 
 // Returns the exit code to stop with, or -1 to go on.
-int parseArguments(int argc, char **argv, Options &options)
+int parseArguments(const std::vector<std::string> &argv, Options &options)
 {
+    const auto argc = int(argv.size());
     static const std::set<std::string_view> withValue
             = {"--listen",     "--token", "--data",      "--source",
                "--source-url", "--cache", "--max-stale", "--api-key-file"};
@@ -309,12 +285,9 @@ std::string loadApiKey(const Options &options)
             return {};
         }
         text = text.substr(0, text.find('\n'));
-        struct stat st = {};
-        if (::stat(options.keyFile.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)))
-            std::fprintf(stderr,
-                         "tallow-quoted: warning: the API key file %s can be read by others "
-                         "than its owner; make it private with chmod 600\n",
-                         options.keyFile.c_str());
+        if (const std::string exposure = exposedToOthers(options.keyFile); !exposure.empty())
+            std::fprintf(stderr, "tallow-quoted: warning: the API key file %s %s\n",
+                         options.keyFile.c_str(), exposure.c_str());
     } else if (const char *variable = std::getenv(kKeyVariable)) {
         text = variable;
     }
@@ -340,10 +313,12 @@ std::string loadApiKey(const Options &options)
 int main(int argc, char **argv)
 {
     Options options;
-    if (const int code = parseArguments(argc, argv, options); code >= 0)
+    if (const int code = parseArguments(utf8Arguments(argc, argv), options); code >= 0)
         return code;
 
-    curl_global_init(CURL_GLOBAL_DEFAULT); // before any thread starts
+    // Before any thread starts and before the first line is logged.
+    prepareToServe();
+    startFetching();
     QuoteSource source(options.dataFile);
     std::unique_ptr<Gateway> gateway;
     if (options.provider) {
@@ -353,8 +328,7 @@ int main(int argc, char **argv)
                                    loadApiKey(options), options.cache, options.maxStale};
         if (settings.key.empty())
             return 2;
-        // A core dump or a debugger attached by another user must not find the key.
-        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+        protectMemory();
         logLine(std::string("tallow-quoted: serving delayed quotes from ") + options.provider->name
                 + " at " + redact(settings.baseUrl, settings.key, options.provider) + " (cache "
                 + std::to_string(settings.cache.count()) + " s, stale quotes up to "
@@ -372,15 +346,6 @@ int main(int argc, char **argv)
         logLine(kSampleNotice);
     }
 
-    // SIGINT and SIGTERM are taken by a thread of their own (blocked everywhere
-    // else, including the server's worker threads, which inherit this mask).
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
     Server server({options.token, [&source] { return source.current(); }, gateway.get(), logLine});
     std::string failure;
     if (!server.listen(options.host, options.port, failure)) {
@@ -392,9 +357,9 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
                  v6 ? "]" : "", server.port());
 
+    serving();
     std::thread stopper([&] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        waitForStopRequest();
         server.stop();
     });
     server.run();

@@ -1,5 +1,6 @@
 #include "providers.h"
 
+#include "platform.h"
 #include "protocol.h"
 
 #include <nlohmann/json.hpp>
@@ -94,8 +95,7 @@ int decimalsFor(double last)
 std::string utcStamp(std::int64_t unixTime)
 {
     const std::time_t when = std::time_t(unixTime);
-    std::tm tm{};
-    gmtime_r(&when, &tm);
+    const std::tm tm = utcCalendar(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
     return stamp;

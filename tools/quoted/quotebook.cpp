@@ -1,8 +1,5 @@
 #include "quotebook.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -206,8 +203,7 @@ std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_vi
     const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
 
     const std::time_t when = std::time_t(quote->slot * kSlotSeconds);
-    std::tm tm{};
-    gmtime_r(&when, &tm);
+    const std::tm tm = utcCalendar(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
 
@@ -222,37 +218,6 @@ std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_vi
                          {"PrevCls", money(quote->previousClose, false)},
                          {"StockVolume", std::to_string(quote->volume)}},
                         notice);
-}
-
-std::string readRegularFile(const std::string &path, std::size_t limit, std::string &out)
-{
-    out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::strerror(errno);
-    struct stat st = {};
-    std::string problem;
-    if (::fstat(fd, &st) != 0)
-        problem = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        problem = "not a regular file";
-    char buffer[65536];
-    while (problem.empty() && out.size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit + 1 - out.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            problem = std::strerror(errno);
-        if (n <= 0)
-            break;
-        out.append(buffer, size_t(n));
-    }
-    ::close(fd);
-    if (problem.empty() && out.size() > limit)
-        problem = "larger than " + std::to_string(limit >> 20) + " MiB";
-    if (!problem.empty())
-        out.clear();
-    return problem;
 }
 
 } // namespace quoted

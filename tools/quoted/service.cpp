@@ -1,4 +1,5 @@
 #include "service.h"
+#include "platform.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -10,8 +11,6 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
-
-#include <sys/resource.h>
 
 #include <atomic>
 #include <ctime>
@@ -54,8 +53,7 @@ void plain(Response &res, int status)
 std::string httpDate(std::int64_t unixTime)
 {
     const std::time_t when = std::time_t(unixTime);
-    std::tm tm{};
-    gmtime_r(&when, &tm);
+    const std::tm tm = utcCalendar(when);
     char text[40];
     std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
     return text;
@@ -244,7 +242,7 @@ struct Server::Impl
     asio::steady_timer acceptPause{io};
     asio::thread_pool workers{kWorkers};
     std::atomic<std::size_t> connections{0};
-    std::size_t maxConnections = 1000;
+    std::size_t maxConnections = 0;
 };
 
 namespace {
@@ -430,14 +428,7 @@ void Server::Impl::accept()
 
 Server::Server(Service service) : mImpl(std::make_unique<Impl>(std::move(service)))
 {
-    // Each connection is a descriptor: allow as many as the system lets us have.
-    rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
-        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1 << 16);
-        ::setrlimit(RLIMIT_NOFILE, &files);
-        ::getrlimit(RLIMIT_NOFILE, &files);
-        mImpl->maxConnections = files.rlim_cur > 128 ? std::size_t(files.rlim_cur) - 64 : 64;
-    }
+    mImpl->maxConnections = connectionLimit();
 }
 
 Server::~Server()
@@ -458,13 +449,15 @@ bool Server::listen(const std::string &host, int port, std::string &error)
     }
     const tcp::endpoint endpoint = *endpoints.begin();
     auto &acceptor = mImpl->acceptor;
-    // SO_REUSEADDR lets a restart bind while old connections linger; unlike
-    // SO_REUSEPORT it never lets a second service share a listening port.
-    if (acceptor.open(endpoint.protocol(), ec)
-        || acceptor.set_option(tcp::acceptor::reuse_address(true), ec)
+    if (acceptor.open(endpoint.protocol(), ec)) {
+        error = ec.message();
+        return false;
+    }
+    if (!prepareListeningSocket(std::uintptr_t(acceptor.native_handle()), error)
         || acceptor.bind(endpoint, ec)
         || acceptor.listen(asio::socket_base::max_listen_connections, ec)) {
-        error = ec.message();
+        if (ec)
+            error = ec.message();
         acceptor.close(ec);
         return false;
     }

@@ -53,6 +53,11 @@ size_t takeHeader(char *data, size_t size, size_t count, void *user)
 
 } // namespace
 
+void startFetching()
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
 ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
 {
     ProviderReply reply;
