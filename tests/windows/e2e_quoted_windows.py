@@ -31,10 +31,12 @@ def get(port, query):
 
 
 class Provider:
-    """Answers Finnhub's quote request; the symbol RATE gets 429 with an HTTP date."""
+    """Answers Finnhub's quote request; the symbol RATE gets 429 with an HTTP date,
+    BIG a reply over 1 MiB, and STALL no reply until the test ends."""
 
     def __init__(self):
         self.requests = []
+        self.release = threading.Event()
         provider = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -45,6 +47,14 @@ class Provider:
                     self.send_header("Retry-After", "Wed, 21 Oct 2099 07:28:00 GMT")
                     self.send_header("Content-Length", "0")
                     self.end_headers()
+                    return
+                if "symbol=STALL" in self.path:
+                    provider.release.wait()
+                    return
+                if "symbol=BIG" in self.path:
+                    self.send_response(200)
+                    self.end_headers()
+                    self.wfile.write(b" " * (1 << 20) + b"{}")
                     return
                 body = json.dumps({"c": 189.5, "d": -1.25, "dp": -0.6553, "h": 191.2, "l": 188,
                                    "o": 190.755, "pc": 190.75, "t": 1765209600}).encode()
@@ -101,6 +111,13 @@ def scenario(session, program):
           f"provider mode answers from the provider over WinHTTP ({status})")
     check(any(path.startswith("/api/v1/quote?symbol=IBM") for path in provider.requests),
           "the provider was asked for the symbol")
+    status, body = get(gateway.port, f"StockSymbol=BIG&LicenseKey={TOKEN}")
+    check(status == 503 and "over 1 MiB" in body, f"a reply over 1 MiB is refused ({body})")
+    # WinHTTP bounds each step alone; the whole request must end at its timeout.
+    status, body = get(gateway.port, f"StockSymbol=STALL&LicenseKey={TOKEN}")
+    provider.release.set()
+    check(status == 503 and "timed out" in body, f"a provider that stalls times out ({body})")
+    # Last: the rate limit pauses every request to the provider after it.
     status, body = get(gateway.port, f"StockSymbol=RATE&LicenseKey={TOKEN}")
     check(status == 503 and "rate limited" in body, f"a rate limit answers 503 ({status})")
     check(all(MADE_UP_KEY not in line for line in gateway.log), "the key never reaches the log")

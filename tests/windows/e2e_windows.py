@@ -150,7 +150,11 @@ def scenario(session, installer, shots):
     session.xdotool("search", "--name", "^" + TITLE + "$", "windowclose")
     session.run("taskkill", "/f", "/im", "tallow-marquee.exe", timeout=120)
     if with_service:
-        session.run("taskkill", "/f", "/im", "tallow-quoted.exe", timeout=120)
+        # Asked to end the way Windows asks (WM_CLOSE), the service ends cleanly.
+        session.run("taskkill", "/im", "tallow-quoted.exe", timeout=120)
+        wait_until(lambda: service.process.poll() is not None, 60, "the service to end")
+        check(service.process.returncode == 0,
+              f"taskkill ends the service cleanly ({service.process.returncode})")
     wait_until(lambda: program.poll() is not None, 60, "the program to end")
     os.remove(os.path.join(folder, "quote-service.ini"))
 

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <memory>
+#include <mutex>
 
 namespace quoted {
 
@@ -39,14 +42,50 @@ private:
     HINTERNET mHandle;
 };
 
-// Which checks of the server's certificate failed, as reported to the status
-// callback before the request fails with ERROR_WINHTTP_SECURE_FAILURE.
-void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
-                                DWORD length)
+// One request's state, shared with WinHTTP's callbacks. WinHTTP may call back
+// after fetchOverHttp() gave up at its deadline, so the state lives until the
+// request handle is closed for good (its HANDLE_CLOSING).
+struct Exchange
 {
-    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && information
-        && length >= sizeof(DWORD))
-        *reinterpret_cast<DWORD *>(context) = *static_cast<DWORD *>(information);
+    std::mutex mutex;
+    std::condition_variable changed;
+    DWORD finished = 0; // the status that ended the step under way, 0 while it runs
+    DWORD error = 0; // the failure of that step
+    DWORD secureFlags = 0; // which checks of the server's certificate failed
+    DWORD bytesRead = 0;
+    char buffer[16384];
+};
+
+void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length)
+{
+    if (!context)
+        return;
+    auto *owner = reinterpret_cast<std::shared_ptr<Exchange> *>(context);
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        delete owner;
+        return;
+    }
+    Exchange &exchange = **owner;
+    const std::lock_guard lock(exchange.mutex);
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        if (information && length >= sizeof(DWORD))
+            exchange.secureFlags = *static_cast<DWORD *>(information);
+        return;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        exchange.error = static_cast<WINHTTP_ASYNC_RESULT *>(information)->dwError;
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        exchange.bytesRead = length;
+        break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        break;
+    default:
+        return;
+    }
+    exchange.finished = status;
+    exchange.changed.notify_all();
 }
 
 std::string certificateProblem(DWORD flags)
@@ -149,14 +188,12 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
 {
     ProviderReply reply;
     const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::milliseconds(timeoutMs);
     const auto elapsedMs = [started] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - started)
                 .count();
     };
-    // WinHTTP bounds each step, not the whole request: each step gets the time
-    // that is left, so that together they keep to `timeoutMs`.
-    const auto timeLeft = [&] { return int(std::max<long long>(0, timeoutMs - elapsedMs())); };
 
     const std::wstring wideUrl = wide(url);
     URL_COMPONENTS parts{};
@@ -180,23 +217,28 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
         hostText += c < 0x80 ? char(c) : '?';
     const int port = parts.nPort;
 
-    DWORD secureFlags = 0;
+    const auto exchange = std::make_shared<Exchange>();
     const auto fail = [&](DWORD code) {
-        reply.failure = failureText(code, hostText, port, elapsedMs(), secureFlags);
+        const std::lock_guard lock(exchange->mutex);
+        reply.failure = failureText(code, hostText, port, elapsedMs(), exchange->secureFlags);
         reply.status = 0;
         reply.body.clear();
         return reply;
     };
 
-    // The system's proxy settings apply, except to this computer itself.
-    const Handle session(WinHttpOpen(L"tallow-quoted",
-                                     isLoopback(host) ? WINHTTP_ACCESS_TYPE_NO_PROXY
-                                                      : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // The requests run asynchronously so that one deadline bounds the whole
+    // exchange: WinHTTP's own timeouts bound each step (and are not kept
+    // everywhere). The system's proxy settings apply, except to this computer.
+    const Handle session(WinHttpOpen(
+            L"tallow-quoted",
+            isLoopback(host) ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (!session) {
         reply.failure = "cannot start a request";
         return reply;
     }
+    const int timeout = int(std::max(1L, timeoutMs));
+    WinHttpSetTimeouts(session, timeout, timeout, timeout, timeout);
     const Handle connection(WinHttpConnect(session, host.c_str(), INTERNET_PORT(port), 0));
     if (!connection)
         return fail(GetLastError());
@@ -207,6 +249,22 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     if (!request)
         return fail(GetLastError());
 
+    // The callbacks hold the state through a pointer of their own, freed when
+    // the request handle closes.
+    auto *owner = new std::shared_ptr<Exchange>(exchange);
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(owner);
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)
+        || WinHttpSetStatusCallback(request, onStatus,
+                                    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS
+                                            | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE
+                                            | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                    0)
+                == WINHTTP_INVALID_STATUS_CALLBACK) {
+        const DWORD code = GetLastError();
+        delete owner;
+        return fail(code);
+    }
+
     // No redirects, cookies or sign-ins: one plain request, answered or not.
     // Certificate checks stay as WinHTTP has them: all on. Compressed replies
     // are decoded where WinHTTP can; the decoded bytes count to the limit.
@@ -215,25 +273,26 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
     DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_ALL;
     WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&secureFlags);
-    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-    WinHttpSetStatusCallback(request, noteSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
 
-    const auto bound = [&](DWORD option) {
-        DWORD ms = DWORD(std::max(1, timeLeft()));
-        WinHttpSetOption(request, option, &ms, sizeof ms);
+    // Starts one step and waits for its end: 0, or why it failed.
+    const auto step = [&](auto start) -> DWORD {
+        std::unique_lock lock(exchange->mutex);
+        exchange->finished = exchange->error = 0;
+        lock.unlock();
+        if (!start())
+            return GetLastError();
+        lock.lock();
+        if (!exchange->changed.wait_until(lock, deadline, [&] { return exchange->finished; }))
+            return ERROR_WINHTTP_TIMEOUT;
+        return exchange->error;
     };
-    const int left = std::max(1, timeLeft());
-    WinHttpSetTimeouts(request, left, left, left, left);
-    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                            0, 0))
-        return fail(GetLastError());
-    if (timeLeft() == 0)
-        return fail(ERROR_WINHTTP_TIMEOUT);
-    bound(WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT);
-    bound(WINHTTP_OPTION_RECEIVE_TIMEOUT);
-    if (!WinHttpReceiveResponse(request, nullptr))
-        return fail(GetLastError());
+    if (const DWORD error = step([&] {
+            return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                      WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+        }))
+        return fail(error);
+    if (const DWORD error = step([&] { return WinHttpReceiveResponse(request, nullptr); }))
+        return fail(error);
 
     DWORD status = 0, size = sizeof status;
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -255,14 +314,13 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
         reply.failure = kTooLarge;
         return reply;
     }
-    char buffer[16384];
     for (;;) {
-        if (timeLeft() == 0)
-            return fail(ERROR_WINHTTP_TIMEOUT);
-        bound(WINHTTP_OPTION_RECEIVE_TIMEOUT);
-        DWORD n = 0;
-        if (!WinHttpReadData(request, buffer, sizeof buffer, &n))
-            return fail(GetLastError());
+        if (const DWORD error = step([&] {
+                return WinHttpReadData(request, exchange->buffer, sizeof exchange->buffer, nullptr);
+            }))
+            return fail(error);
+        const std::lock_guard lock(exchange->mutex);
+        const DWORD n = exchange->bytesRead;
         if (n == 0)
             break;
         if (reply.body.size() + n > kMaxProviderReply) {
@@ -270,7 +328,7 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
             reply.failure = kTooLarge;
             return reply;
         }
-        reply.body.append(buffer, n);
+        reply.body.append(exchange->buffer, n);
     }
     reply.status = long(status);
     return reply;
