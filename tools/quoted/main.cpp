@@ -239,7 +239,7 @@ int parseArguments(const std::vector<std::string> &argv, Options &options)
             return usageError("unknown option or missing value: " + std::string(arg));
         if (!seen.insert(arg).second)
             return usageError("option given twice: " + std::string(arg));
-        const std::string value = argv[++i];
+        const std::string &value = argv[++i];
         if (arg == "--listen" && !parseListen(value, options))
             return usageError("--listen wants ADDR:PORT, got " + value);
         if (arg == "--token") {
