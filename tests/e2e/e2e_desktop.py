@@ -40,14 +40,6 @@ def open_display(session):
     return display
 
 
-def end_program(session):
-    session.key("Escape")
-    session.find_window(TITLE, timeout=20)
-    session.close_window(TITLE)
-    wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
-    check(session.program.returncode == 0, "the program ends normally")
-
-
 def scenario(session, args):
     session.start_service()
     session.write_store(STORE)
@@ -100,7 +92,7 @@ def scenario(session, args):
                "the options window to move to " + first[0])
     geometry = session.geometry(open_display(session))
     check(geometry == first[1:], f"the display opens again on {first[0]} ({geometry})")
-    end_program(session)
+    session.end_program()
 
     # --screen names the monitor of an unattended screen.
     session.start_program("--screen", other[0])
@@ -108,7 +100,7 @@ def scenario(session, args):
           f"--screen {other[0]} opens the options window there")
     check(session.geometry(open_display(session)) == other[1:],
           f"and the display covers {other[0]}")
-    end_program(session)
+    session.end_program()
 
     session.start_program("--screen", "NOWHERE")
     options = session.find_window(TITLE)

@@ -3,56 +3,15 @@
 stored symbol and no click; against a service that answers garbage it shows no
 box, says why on standard error and keeps running; with no symbol stored the options
 window stays; a bad command line opens no window."""
-import http.server
 import os
 import subprocess
 import sys
-import threading
 import time
 
-from harness import TITLE, check, run, wait_until
+from harness import TITLE, StandInService, check, run, wait_until
 
 WIDTH, HEIGHT = 1280, 1024
 BOX_TITLE = "Vantorel Briskane Tallow Marquee"  # the application title of message boxes
-
-
-class GarbageService:
-    """Answers every request with 200 and a body that is not XML."""
-
-    def __init__(self):
-        self.requests = []
-        service = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):  # noqa: N802 - the handler's name is fixed
-                service.requests.append(self.path)
-                body = b"<<<garbage, not a quote"
-                self.send_response(200)
-                self.send_header("Content-Type", "text/xml")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
-def end_program(session):
-    """Escape from the display, then close the options window: exit status 0."""
-    if not session.window_gone("Form1"):
-        session.key("Escape")
-    session.find_window(TITLE, timeout=20)
-    session.close_window(TITLE)
-    wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
-    check(session.program.returncode == 0, "the program ends normally")
 
 
 def quote_drawn(session, name):
@@ -78,11 +37,11 @@ def scenario(session, args):
     requests = session.quote_requests()
     check(len(requests) == 2 and all("StockSymbol=IBM" in line for line in requests),
           f"the display asked the service for the stored symbol ({len(requests)} requests)")
-    end_program(session)
+    session.end_program()
 
     # A service answering garbage: no box covers the display; the report goes
     # to standard error and the display stays up, its clock running.
-    garbage = GarbageService()
+    garbage = StandInService(b"<<<garbage, not a quote", "text/xml")
     try:
         session.point_at(garbage.port, config)
         session.start_program("--kiosk", program=program)
@@ -99,8 +58,7 @@ def scenario(session, args):
         check(not seen, f"no box over the display ({len(seen)})")
         check(session.program.poll() is None, "the program keeps running")
         session.screenshot("kiosk-after-garbage.png")
-        end_program(session)
-        output = session.program_output()
+        output = session.end_program()
         check(output.count("tallow-marquee: Error reading XML API") == 2,
               "each failed request is reported on standard error")
     finally:
@@ -112,7 +70,7 @@ def scenario(session, args):
     session.find_window(TITLE, timeout=60)
     session.screenshot("kiosk-empty-symbol.png")
     check(session.window_gone("Form1"), "no display opens for an empty symbol")
-    end_program(session)
+    session.end_program()
 
     # A bad command line is refused before any window: it ends with status 2
     # even where there is no display to open one on.

@@ -3,57 +3,25 @@
 by itself: started before its quote service, it shows the full quote once the
 service comes up, without a box ever covering it; served a stale quote with a
 notice, it shows the quote, a running clock and the notice."""
-import http.server
 import os
-import socket
 import subprocess
 import sys
-import threading
 import time
 
-from harness import TITLE, check, eventually, run, wait_until
+from harness import TITLE, StandInService, check, eventually, free_port, run, wait_until
 
 WIDTH, HEIGHT = 1280, 1024
 # The titles of the program's boxes: error reports and its other boxes.
 BOXES = "^(Application Error|Vantorel Briskane Tallow Marquee)$"
 
 
-class StaleService:
-    """Answers every request with a full quote and a notice, as the bundled
-    gateway does while its provider fails."""
-
-    NOTICE = "As of 14:30 UTC, finnhub unreachable"
-
-    def __init__(self):
-        body = ("<?xml version=\"1.0\"?><QuoteData><StockSymbol>IBM</StockSymbol>"
-                "<LastTradeAmount>187.42</LastTradeAmount><StockChange>-0.38</StockChange>"
-                "<ChangePercent>-0.20%</ChangePercent>"
-                f"<Notice>{self.NOTICE}</Notice></QuoteData>").encode()
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):  # noqa: N802 - the handler's name is fixed
-                self.send_response(200)
-                self.send_header("Content-Type", "text/xml; charset=utf-8")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+# A full quote with a notice, as the bundled gateway answers while its
+# provider fails.
+NOTICE = "As of 14:30 UTC, finnhub unreachable"
+STALE_QUOTE = ("<?xml version=\"1.0\"?><QuoteData><StockSymbol>IBM</StockSymbol>"
+               "<LastTradeAmount>187.42</LastTradeAmount><StockChange>-0.38</StockChange>"
+               "<ChangePercent>-0.20%</ChangePercent>"
+               f"<Notice>{NOTICE}</Notice></QuoteData>").encode()
 
 
 def text_rows(session, shot):
@@ -71,16 +39,6 @@ def text_rows(session, shot):
             bands += 1
         inside = bright
     return bands
-
-
-def end_program(session):
-    """Escape from the display, then close the options window."""
-    session.key("Escape")
-    session.find_window(TITLE, timeout=20)
-    session.close_window(TITLE)
-    wait_until(lambda: session.program.poll() is not None, 20, "the program to end")
-    check(session.program.returncode == 0, "the program ends normally")
-    return session.program_output()
 
 
 def scenario(session, args):
@@ -119,12 +77,12 @@ def scenario(session, args):
     check(open(shot, "rb").read() != open(later, "rb").read(), "the clock runs")
     watch_boxes()
     check(not boxes, f"no box was ever shown over the display ({len(boxes)})")
-    output = end_program(session)
+    output = session.end_program()
     check("tallow-marquee: " in output and "getStockQuote at line 100" in output,
           "the failed fetches are reported on standard error")
 
     # A gateway serving a stale quote while its provider fails.
-    stale = StaleService()
+    stale = StandInService(STALE_QUOTE)
     try:
         session.point_at(stale.port, config)
         session.start_program("--kiosk", program=program)
@@ -140,7 +98,7 @@ def scenario(session, args):
         later = session.screenshot("wall-stale-later.png")
         check(open(shot, "rb").read() != open(later, "rb").read(), "the clock runs")
         check(not boxes, "no box over the display")
-        end_program(session)
+        session.end_program()
     finally:
         stale.close()
 

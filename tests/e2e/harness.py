@@ -7,10 +7,12 @@ reads beside itself), so a run never touches the user's store or display.
 import argparse
 import configparser
 import ctypes
+import http.server
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -67,6 +69,60 @@ def wait_until(condition, timeout, what):
 
 PANEL_COLOUR = "#ff0000"
 
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def start_xvfb(width, height, processes):
+    """Starts Xvfb with one screen on a free display number, adds it to
+    `processes` and returns the display's name."""
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+         "-nolisten", "tcp", "-noreset"],
+        pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    processes.append(xvfb)
+    number = b""
+    with os.fdopen(read_fd, "rb") as pipe:
+        while not number.endswith(b"\n"):
+            chunk = pipe.read(1)
+            if not chunk:
+                raise Failure("Xvfb did not start")
+            number += chunk
+    return ":" + number.decode().strip()
+
+
+class StandInService:
+    """A quote service on 127.0.0.1 that answers every request with 200 and
+    the same body, and keeps the paths it was asked for."""
+
+    def __init__(self, body, content_type="text/xml; charset=utf-8"):
+        self.requests = []
+        service = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):  # noqa: N802 - the handler's name is fixed
+                service.requests.append(self.path)
+                self.send_response(200)
+                self.send_header("Content-Type", content_type)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
 
 class Session:
     def __init__(self, build, shots, width=1280, height=1024, monitors=None, panel=False):
@@ -92,21 +148,7 @@ class Session:
 
     # --- the desktop -----------------------------------------------------
     def _start_display(self, width, height, monitors, panel):
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        self.processes.append(xvfb)
-        number = b""
-        with os.fdopen(read_fd, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not start")
-                number += chunk
-        self.display = ":" + number.decode().strip()
+        self.display = start_xvfb(width, height, self.processes)
         self.env = dict(os.environ, DISPLAY=self.display, XDG_CONFIG_HOME=self.config,
                         XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
@@ -386,6 +428,17 @@ class Session:
             for key, value in values.items():
                 store.write(f"{key.replace(' ', '%20')}={value}\n")
         os.replace(partial, self.store_path())
+
+    def end_program(self):
+        """Escape from the display if it is up, then close the options window:
+        the program ends with status 0. Returns what it wrote."""
+        if not self.window_gone("Form1"):
+            self.key("Escape")
+        self.find_window(TITLE, timeout=20)
+        self.close_window(TITLE)
+        wait_until(lambda: self.program.poll() is not None, 20, "the program to end")
+        check(self.program.returncode == 0, "the program ends normally")
+        return self.program_output()
 
     def close(self):
         for process in reversed(self.processes):

@@ -3,8 +3,8 @@
 #include "app/runtimeerror.h"
 #include "quote/networkfetcher.h"
 #include "quote/quote.h"
+#include "support/testserver.h"
 #include "support/testsupport.h"
-#include "testserver.h"
 
 #include <QDir>
 #include <QFile>

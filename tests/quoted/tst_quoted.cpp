@@ -6,10 +6,11 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include "support/testserver.h"
+
 #include <curl/curl.h>
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -133,47 +134,21 @@ class StandIn
 public:
     enum Action { Answer, Reset, Hang, Hold };
 
-    StandIn()
-    {
-        mListener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(mListener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
-            || ::listen(mListener, 128) != 0
-            || ::getsockname(mListener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-            qFatal("the stand-in provider cannot listen on loopback");
-        url = "http://127.0.0.1:" + QString::number(ntohs(addr.sin_port));
-        mAcceptor = std::thread([this] {
-            for (pollfd pfd{mListener, POLLIN, 0}; !mStop; pfd.revents = 0) {
-                if (::poll(&pfd, 1, 50) <= 0)
-                    continue;
-                const int sock = ::accept(mListener, nullptr, nullptr);
-                std::lock_guard lock(mMutex);
-                mHandlers.emplace_back([this, sock] { handle(sock); });
-            }
-        });
-    }
-    ~StandIn()
-    {
-        mStop = true;
-        mAcceptor.join();
-        for (auto &handler : mHandlers)
-            handler.join();
-        ::close(mListener);
-    }
+    StandIn() : url("http://127.0.0.1:" + QString::number(mServer.port())) { }
+
     void set(const QByteArray &symbol, Action action, const QByteArray &response = {})
     {
         std::lock_guard lock(mMutex);
         mBehaviour[symbol] = {action, response};
     }
-    QByteArrayList targets()
+    QByteArrayList targets() const
     {
-        std::lock_guard lock(mMutex);
-        return mTargets;
+        QByteArrayList targets;
+        for (const QByteArray &head : mServer.heads())
+            targets << target(head);
+        return targets;
     }
-    int requestsFor(const QByteArray &symbol)
+    int requestsFor(const QByteArray &symbol) const
     {
         const QByteArrayList all = targets();
         return int(std::count_if(all.begin(), all.end(), [&](const QByteArray &target) {
@@ -182,47 +157,41 @@ public:
     }
     void release() { mReleased = true; }
 
-    QString url;
-
 private:
-    void handle(int sock)
+    static QByteArray target(const QByteArray &head)
     {
-        const timeval timeout{5, 0};
-        ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        QByteArray request;
-        char buffer[4096];
-        for (ssize_t n; !request.contains("\r\n\r\n") && request.size() < 16384
-             && (n = ::recv(sock, buffer, sizeof buffer, 0)) > 0;)
-            request.append(buffer, n);
-        const QByteArray target = request.mid(4, request.indexOf(" HTTP/") - 4);
-        const QByteArray symbol = QUrlQuery(QUrl::fromEncoded("http://x" + target))
+        return head.mid(4, head.indexOf(" HTTP/") - 4);
+    }
+
+    void respond(Connection &connection)
+    {
+        const QByteArray symbol = QUrlQuery(QUrl::fromEncoded("http://x" + target(connection.head)))
                                           .queryItemValue("symbol", QUrl::FullyEncoded)
                                           .toLatin1();
         std::pair<Action, QByteArray> behaviour;
         {
             std::lock_guard lock(mMutex);
-            mTargets << target;
             behaviour = mBehaviour.value(symbol, mBehaviour.value("*"));
         }
         const auto [action, response] = behaviour;
-        while ((action == Hang || action == Hold) && !mStop && !(action == Hold && mReleased))
+        if (action == Hang)
+            connection.hold();
+        while (action == Hold && !mReleased && !connection.stopping())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (action == Reset) {
-            const linger abortive{1, 0};
-            ::setsockopt(sock, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        } else if (action != Hang) {
-            ::send(sock, response.constData(), size_t(response.size()), MSG_NOSIGNAL);
-        }
-        ::close(sock);
+        if (action == Reset)
+            connection.reset();
+        else if (action != Hang)
+            connection.send(response);
     }
 
-    int mListener = -1;
-    std::atomic<bool> mStop{false}, mReleased{false};
-    std::thread mAcceptor;
-    std::vector<std::thread> mHandlers;
+    // Before the server: its threads use them from the start.
     std::mutex mMutex;
     QMap<QByteArray, std::pair<Action, QByteArray>> mBehaviour;
-    QByteArrayList mTargets;
+    std::atomic<bool> mReleased{false};
+    TestServer mServer{[this](Connection &connection) { respond(connection); }};
+
+public:
+    const QString url;
 };
 
 // tallow-quoted as a child process with its standard error in a file.

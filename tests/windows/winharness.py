@@ -9,23 +9,17 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 
 # The checks and waits are those of the Linux end-to-end tests.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from harness import TITLE, Failure, check, eventually, twips_center, wait_until  # noqa: E402,F401
+from harness import (TITLE, Failure, check, eventually, free_port, start_xvfb,  # noqa: E402,F401
+                     twips_center, wait_until)
 
 STORE_KEY = ("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Halvex\\" + TITLE)
 SKIP = 77
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def wine_missing(display=True):
@@ -67,21 +61,7 @@ class WineSession:
 
     # --- the desktop -----------------------------------------------------
     def _start_display(self):
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-             f"{self.width}x{self.height}x24", "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        self.processes.append(xvfb)
-        number = b""
-        with os.fdopen(read_fd, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not start")
-                number += chunk
-        self.display = ":" + number.decode().strip()
+        self.display = start_xvfb(self.width, self.height, self.processes)
         self.env = dict(os.environ, DISPLAY=self.display,
                         DBUS_SESSION_BUS_ADDRESS="disabled:")
         self.env.pop("WAYLAND_DISPLAY", None)

@@ -20,14 +20,19 @@ public:
     bool send(const QByteArray &data);
     // Keeps the connection open without answering until the client leaves.
     void hold();
+    // Ends the connection with a reset instead of an orderly close.
+    void reset();
+    bool stopping() const { return mStopping; }
 
 private:
     int mSocket;
     const std::atomic<bool> &mStopping;
 };
 
-// An HTTP server on 127.0.0.1 with a free port, on a thread of its own, so that
-// a blocking fetch on the test's thread can reach it. Every wait is bounded.
+// An HTTP server on 127.0.0.1 with a free port, on threads of its own, so that
+// a blocking fetch on the test's thread can reach it: one accepts, and each
+// connection is answered on a thread of its own, so one held connection does
+// not hold up the others. Every wait is bounded.
 class TestServer
 {
 public:
@@ -37,10 +42,12 @@ public:
     ~TestServer();
 
     quint16 port() const { return mPort; }
+    // The heads of the requests received so far, in the order they arrived.
     QByteArrayList heads() const;
 
 private:
     void run();
+    void serve(int socket);
 
     Responder mRespond;
     int mListener = -1;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -54,6 +55,12 @@ bool Connection::send(const QByteArray &data)
     return sent == data.size();
 }
 
+void Connection::reset()
+{
+    const linger abortive{1, 0};
+    ::setsockopt(mSocket, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+}
+
 void Connection::hold()
 {
     char buffer[512];
@@ -83,29 +90,36 @@ QByteArrayList TestServer::heads() const
 
 void TestServer::run()
 {
+    std::vector<std::thread> connections;
     while (readable(mListener, mStopping)) {
         const int fd = ::accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        // A client that stops reading cannot block the server for long.
-        const timeval sendLimit{5, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-        Connection connection(fd, mStopping);
-        char buffer[1024];
-        while (!connection.head.contains("\r\n\r\n") && connection.head.size() < MaxHeadBytes
-               && readable(fd, mStopping)) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            connection.head.append(buffer, n);
-        }
-        {
-            std::lock_guard lock(mMutex);
-            mHeads.append(connection.head);
-        }
-        mRespond(connection);
-        ::close(fd);
+        if (fd >= 0)
+            connections.emplace_back([this, fd] { serve(fd); });
     }
+    for (std::thread &connection : connections)
+        connection.join();
+}
+
+void TestServer::serve(int fd)
+{
+    // A client that stops reading cannot block the server for long.
+    const timeval sendLimit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    Connection connection(fd, mStopping);
+    char buffer[1024];
+    while (!connection.head.contains("\r\n\r\n") && connection.head.size() < MaxHeadBytes
+           && readable(fd, mStopping)) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        connection.head.append(buffer, n);
+    }
+    {
+        std::lock_guard lock(mMutex);
+        mHeads.append(connection.head);
+    }
+    mRespond(connection);
+    ::close(fd);
 }
 
 RefusingPort::RefusingPort()
