@@ -24,7 +24,7 @@ windows_packages=(
   cmake ninja-build perl dpkg-dev patch pkg-config
   qt6-base-dev qt6-base-dev-tools libboost-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  nsis zip unzip
+  nsis zip unzip openssl
   wine wine64 xvfb openbox xdotool x11-utils x11-apps imagemagick
 )
 

@@ -7,6 +7,7 @@ import argparse
 import http.server
 import json
 import os
+import ssl
 import subprocess
 import sys
 import threading
@@ -34,7 +35,7 @@ class Provider:
     """Answers Finnhub's quote request; the symbol RATE gets 429 with an HTTP date,
     BIG a reply over 1 MiB, and STALL no reply until the test ends."""
 
-    def __init__(self):
+    def __init__(self, tls=None):
         self.requests = []
         self.release = threading.Event()
         provider = self
@@ -68,8 +69,21 @@ class Provider:
                 pass
 
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        if tls:
+            self.server.socket = tls.wrap_socket(self.server.socket, server_side=True)
         self.port = self.server.server_address[1]
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+
+def self_signed(folder):
+    """A TLS context with a certificate for 127.0.0.1 that nobody vouches for."""
+    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1"],
+                   check=True, capture_output=True)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
 
 
 class Service:
@@ -121,6 +135,15 @@ def scenario(session, program):
     status, body = get(gateway.port, f"StockSymbol=RATE&LicenseKey={TOKEN}")
     check(status == 503 and "rate limited" in body, f"a rate limit answers 503 ({status})")
     check(all(MADE_UP_KEY not in line for line in gateway.log), "the key never reaches the log")
+
+    # The key travels in the request: none may go to a server whose
+    # certificate does not check out.
+    untrusted = Provider(tls=self_signed(session.tmp))
+    gateway = Service(session, program, "--source", "finnhub", "--source-url",
+                      f"https://127.0.0.1:{untrusted.port}/api/v1")
+    status, body = get(gateway.port, f"StockSymbol=IBM&LicenseKey={TOKEN}")
+    check(status == 503 and "SSL" in body and not untrusted.requests,
+          f"an unverified certificate is refused before any request ({body.strip()})")
 
 
 def main():

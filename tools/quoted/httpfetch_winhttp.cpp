@@ -141,7 +141,7 @@ std::string failureText(DWORD code, const std::string &host, int port, long long
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
         return certificateProblem(WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT);
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-        return "SSL connect error: the TLS handshake failed";
+        return "SSL connect error: the secure connection failed (handshake or certificate)";
     case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
         return "SSL connect error: the server wants a client certificate";
     case ERROR_NOT_ENOUGH_MEMORY:
