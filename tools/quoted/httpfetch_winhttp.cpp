@@ -60,7 +60,10 @@ void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inform
 {
     if (!context)
         return;
-    auto *owner = reinterpret_cast<std::shared_ptr<Exchange> *>(context);
+    // WinHTTP hands the context set for the request back as an integer.
+    auto *owner
+            = reinterpret_cast<std::shared_ptr<Exchange> *>( // NOLINT(performance-no-int-to-ptr)
+                    context);
     if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
         delete owner;
         return;

@@ -110,6 +110,7 @@ std::vector<std::string> utf8Arguments(int argc, char **argv)
     if (!arguments)
         return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> out;
+    out.reserve(std::size_t(count));
     for (int i = 0; i < count; ++i)
         out.push_back(utf8(arguments[i]));
     LocalFree(arguments);
