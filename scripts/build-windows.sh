@@ -220,12 +220,7 @@ deploy_runtime "$build" Qt6Test
 stage=$build/stage
 rm -rf "$stage"
 mkdir -p "$stage"
-cp "$build/tallow-marquee.exe" resources/HAND-M.CUR "$stage/"
-if [ -f "$build/tallow-quoted.exe" ]; then
-  cp "$build/tallow-quoted.exe" "$stage/"
-else
-  echo "warning: tallow-quoted.exe was not built; the installer has no quote service" >&2
-fi
+cp "$build/tallow-marquee.exe" "$build/tallow-quoted.exe" resources/HAND-M.CUR "$stage/"
 deploy_runtime "$stage"
 find "$stage" \( -name '*.exe' -o -name '*.dll' \) -exec "$mingw_triple-strip" --strip-unneeded {} +
 
@@ -261,10 +256,8 @@ unfiles_nsh=$build/uninstaller-files.nsh
 ) >"$unfiles_nsh"
 
 installer=$build/tallow-marquee-setup-$version.exe
-with_service=()
-[ -f "$stage/tallow-quoted.exe" ] && with_service=(-DWITH_SERVICE)
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DFILES="$files_nsh" \
-  -DUNFILES="$unfiles_nsh" -DOUTFILE="$installer" "${with_service[@]}" packaging/windows/installer.nsi
+  -DUNFILES="$unfiles_nsh" -DOUTFILE="$installer" packaging/windows/installer.nsi
 
 zipfile=$build/tallow-marquee-$version-win64.zip
 rm -f "$zipfile"

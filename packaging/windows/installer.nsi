@@ -5,7 +5,6 @@
 ;   FILES     an include file with the File lines of every staged file
 ;   UNFILES   an include file with the Delete/RMDir lines for the same files
 ;   OUTFILE   the installer to write
-;   WITH_SERVICE  defined when the quote service is among the staged files
 ; Switches of the installer itself: /S (silent), /KIOSK (with /S: also start
 ; the wall screen at log-on), /D=folder (last, the install folder).
 
@@ -59,11 +58,9 @@ Section "${PRODUCT}" SecProgram
   SetShellVarContext current
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\tallow-marquee.exe"
 
-  !ifdef WITH_SERVICE
   ; The bundled quote service serves the program on this computer; it starts
   ; with the user's session.
   WriteRegStr HKCU "${RUN_KEY}" "${RUN_SERVICE}" '"$INSTDIR\tallow-quoted.exe"'
-  !endif
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"

@@ -17,37 +17,6 @@ from winharness import (SKIP, STORE_KEY, TITLE, Failure, WineSession, check, eve
 PRODUCT_DIR = ("Program Files", "Tallow Marquee")
 
 
-class StandInService:
-    """Answers the quote protocol from this process, for an installation
-    without the Windows service."""
-
-    def __init__(self):
-        import http.server
-        self.log = []
-        service = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):  # noqa: N802 - the handler's name is fixed
-                service.log.append(self.path)
-                body = (b"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<QuoteData>"
-                        b"<StockSymbol>IBM</StockSymbol><LastTradeAmount>198.89</LastTradeAmount>"
-                        b"<LastTradeDateTime>2026-12-09T02:50:00</LastTradeDateTime>"
-                        b"<StockChange>+1.53</StockChange><ChangePercent>+0.78%</ChangePercent>"
-                        b"</QuoteData>")
-                self.send_response(200)
-                self.send_header("Content-Type", "text/xml; charset=utf-8")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-
 class Service:
     """The installed tallow-quoted.exe in sample mode on a port of its own."""
 
@@ -79,23 +48,18 @@ def scenario(session, installer, shots):
     folder = session.drive_c(*PRODUCT_DIR)
     installed = sorted(os.path.relpath(os.path.join(root, name), folder)
                        for root, _, names in os.walk(folder) for name in names)
-    for name in ("tallow-marquee.exe", "HAND-M.CUR", "Qt6Core.dll",
+    for name in ("tallow-marquee.exe", "tallow-quoted.exe", "HAND-M.CUR", "Qt6Core.dll",
                  "platforms/qwindows.dll", "libstdc++-6.dll", "uninstall.exe"):
         check(name in installed, f"{name} is installed")
-    with_service = "tallow-quoted.exe" in installed
     check(not any(name.startswith("Qt6Test") for name in installed),
           "the test library is not installed")
     run_key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
-    check((session.reg_value(run_key, "Tallow Marquee Quote Service") is not None) == with_service,
-          "the service, when installed, starts at log-on")
+    check(session.reg_value(run_key, "Tallow Marquee Quote Service") is not None,
+          "the service starts at log-on")
     check(session.reg_value(run_key, "Tallow Marquee Wall Screen") is None,
           "the wall screen is not started at log-on unless chosen")
 
-    if with_service:
-        service = Service(session, os.path.join(folder, "tallow-quoted.exe"))
-    else:
-        print("note - no Windows service installed: quotes come from a stand-in on 127.0.0.1")
-        service = StandInService()
+    service = Service(session, os.path.join(folder, "tallow-quoted.exe"))
     with open(os.path.join(folder, "quote-service.ini"), "w") as ini:
         ini.write(f"[QuoteService]\r\nHost=127.0.0.1:{service.port}\r\n")
 
@@ -149,12 +113,11 @@ def scenario(session, installer, shots):
 
     session.xdotool("search", "--name", "^" + TITLE + "$", "windowclose")
     session.run("taskkill", "/f", "/im", "tallow-marquee.exe", timeout=120)
-    if with_service:
-        # Asked to end the way Windows asks (WM_CLOSE), the service ends cleanly.
-        session.run("taskkill", "/im", "tallow-quoted.exe", timeout=120)
-        wait_until(lambda: service.process.poll() is not None, 60, "the service to end")
-        check(service.process.returncode == 0,
-              f"taskkill ends the service cleanly ({service.process.returncode})")
+    # Asked to end the way Windows asks (WM_CLOSE), the service ends cleanly.
+    session.run("taskkill", "/im", "tallow-quoted.exe", timeout=120)
+    wait_until(lambda: service.process.poll() is not None, 60, "the service to end")
+    check(service.process.returncode == 0,
+          f"taskkill ends the service cleanly ({service.process.returncode})")
     wait_until(lambda: program.poll() is not None, 60, "the program to end")
     os.remove(os.path.join(folder, "quote-service.ini"))
 
