@@ -133,10 +133,8 @@ Outcome fetch(const QUrl &url, std::chrono::milliseconds timeLimit, qsizetype bo
         outcome.failure = reply->errorString();
         // The bundled service on this machine is not running (a user unit
         // that was never enabled, for one): say how to start it.
-        if (error == QNetworkReply::ConnectionRefusedError && isLoopback(url)) {
-            outcome.failure += QStringLiteral(". To start the quote service, run: systemctl "
-                                              "--user enable --now tallow-quoted");
-        }
+        if (error == QNetworkReply::ConnectionRefusedError && isLoopback(url))
+            outcome.failure += QStringLiteral(". " QUOTE_SERVICE_START);
     } else {
         outcome.contentType = reply->rawHeader("Content-Type");
     }

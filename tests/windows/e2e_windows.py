@@ -3,7 +3,8 @@
 installed program, type a symbol and find it in the registry, open the
 display with the quote from the installed service in sample mode and watch its
 clock move, go back with Escape, then uninstall and find the program's files
-gone and the user's settings kept."""
+gone and the user's settings kept; install again with the wall screen chosen
+and start it as the log-on entry does."""
 import argparse
 import os
 import socket
@@ -136,6 +137,28 @@ def scenario(session, installer, shots):
     check(session.reg_value(run_key, "Tallow Marquee Quote Service") is None,
           "the log-on entry of the service is removed")
     check(session.reg_value(STORE_KEY, "Text1") == "IBM", "the user's settings are kept")
+
+    # Installed again with the wall screen chosen: its log-on entry opens the
+    # display with the stored symbol, and no options window.
+    result = session.run(session.windows_path(installer), "/S", "/KIOSK", timeout=600)
+    check(result.returncode == 0, f"the installer ran silently with /KIOSK ({result.returncode})")
+    entry = session.reg_value(run_key, "Tallow Marquee Wall Screen") or ""
+    check(entry.endswith('\\tallow-marquee.exe" --kiosk'),
+          f"the wall screen starts at log-on when chosen ({entry})")
+    wall = session.start(os.path.join(folder, "tallow-marquee.exe"), "--kiosk")
+    session.find_window("Form1", timeout=120)
+    check(eventually(lambda: session.window_gone(TITLE), 60),
+          "--kiosk opens the display without a click")
+
+    def clock_drawn():
+        # Below the hint and above the notice: the clock, as no quote came.
+        shot = session.screenshot(os.path.join(shots, "kiosk.png"))
+        pixels = session.region(shot, 0, 60, session.width, session.height - 120)
+        return pixels.count(0) < len(pixels)
+
+    check(eventually(clock_drawn, 60), "the wall screen without its service shows the clock")
+    session.run("taskkill", "/f", "/im", "tallow-marquee.exe", timeout=120)
+    wait_until(lambda: wall.poll() is not None, 60, "the wall screen to end")
 
 
 def main():
