@@ -1,4 +1,5 @@
 #include "httpfetch.h"
+#include "platform_win.h"
 
 #include <windows.h>
 
@@ -14,15 +15,6 @@
 namespace quoted {
 
 namespace {
-
-std::wstring wide(const std::string &text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring out(std::size_t(std::max(size, 0)), L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), size);
-    return out;
-}
 
 // Closes a WinHTTP handle when it goes out of scope.
 class Handle

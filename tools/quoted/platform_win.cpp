@@ -1,3 +1,4 @@
+#include "platform_win.h"
 #include "platform.h"
 #include "quotebook.h"
 
@@ -16,15 +17,6 @@ namespace {
 // Set by Ctrl+C, by closing the console, by taskkill and by the end of the
 // session; waited for by waitForStopRequest().
 HANDLE stopRequested = nullptr;
-
-std::wstring wide(const std::string &text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring out(std::size_t(std::max(size, 0)), L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), size);
-    return out;
-}
 
 std::string utf8(const wchar_t *text)
 {
@@ -95,6 +87,15 @@ BOOL WINAPI consoleControl(DWORD)
 }
 
 } // namespace
+
+std::wstring wide(const std::string &text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(std::size_t(std::max(size, 0)), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), size);
+    return out;
+}
 
 std::tm utcCalendar(std::time_t when)
 {
