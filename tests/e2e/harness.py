@@ -124,7 +124,34 @@ class StandInService:
         self.server.server_close()
 
 
-class Session:
+class XWindows:
+    """Finds and measures windows on the session's X display (self.env) with
+    xdotool."""
+
+    window_timeout = 30  # how long find_window waits by default, in seconds
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
+                                text=True, timeout=60)
+        return result.stdout.strip()
+
+    def find_window(self, title, timeout=None):
+        def search():
+            found = self.xdotool("search", "--onlyvisible", "--name", "^" + re.escape(title) + "$")
+            return found.split()[0] if found else None
+        return wait_until(search, timeout or self.window_timeout, f"a window titled {title!r}")
+
+    def window_gone(self, title):
+        return not self.xdotool("search", "--onlyvisible", "--name",
+                                "^" + re.escape(title) + "$")
+
+    def geometry(self, window):
+        shell = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=") for line in shell.splitlines() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+class Session(XWindows):
     def __init__(self, build, shots, width=1280, height=1024, monitors=None, panel=False):
         self.build = os.path.abspath(build)
         self.shots = os.path.abspath(shots)
@@ -260,26 +287,6 @@ class Session:
         if self.program and self.program.poll() is not None and self.program.stdout:
             return self.program.stdout.read()
         return ""
-
-    def xdotool(self, *args):
-        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
-                                text=True, timeout=30)
-        return result.stdout.strip()
-
-    def find_window(self, title, timeout=30):
-        def search():
-            found = self.xdotool("search", "--onlyvisible", "--name", "^" + re.escape(title) + "$")
-            return found.split()[0] if found else None
-        return wait_until(search, timeout, f"a window titled {title!r}")
-
-    def window_gone(self, title):
-        return not self.xdotool("search", "--onlyvisible", "--name",
-                                "^" + re.escape(title) + "$")
-
-    def geometry(self, window):
-        shell = self.xdotool("getwindowgeometry", "--shell", window)
-        values = dict(line.split("=") for line in shell.splitlines() if "=" in line)
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
     def click(self, window, x, y):
         self.xdotool("mousemove", "--window", window, str(x), str(y))

@@ -14,8 +14,7 @@ import threading
 import urllib.error
 import urllib.request
 
-from winharness import (SKIP, Failure, WineSession, check, eventually, free_port, wait_until,
-                        wine_missing)
+from winharness import check, eventually, free_port, run_scenario, wait_until
 
 TOKEN = "tlwmqe"
 MADE_UP_KEY = "madeupkey123"
@@ -150,19 +149,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--service", required=True, help="tallow-quoted.exe")
     args = parser.parse_args()
-    missing = wine_missing(display=False)
-    if missing:
-        print(f"skipped: {missing} is not installed (scripts/ensure-packages.sh windows)")
-        return SKIP
-    session = WineSession(display=False)
-    try:
-        scenario(session, os.path.abspath(args.service))
-    except Failure as failure:
-        print("FAILED -", failure, flush=True)
-        return 1
-    finally:
-        session.close()
-    return 0
+    return run_scenario(scenario, os.path.abspath(args.service), display=False)
 
 
 if __name__ == "__main__":

@@ -12,8 +12,8 @@ import subprocess
 import sys
 import threading
 
-from winharness import (SKIP, STORE_KEY, TITLE, Failure, WineSession, check, eventually,
-                        free_port, twips_center, wait_until, wine_missing)
+from winharness import (STORE_KEY, TITLE, check, eventually, free_port, run_scenario, twips_center,
+                        wait_until)
 
 PRODUCT_DIR = ("Program Files", "Tallow Marquee")
 
@@ -43,6 +43,8 @@ class Service:
 
 
 def scenario(session, installer, shots):
+    check(os.path.exists(installer), f"the installer is there ({installer}; "
+          "scripts/build-windows.sh makes it)")
     # Install silently into Program Files; the installer ends when it is done.
     result = session.run(session.windows_path(installer), "/S", timeout=600)
     check(result.returncode == 0, f"the installer ran silently ({result.returncode})")
@@ -166,27 +168,9 @@ def main():
     parser.add_argument("--installer", required=True)
     parser.add_argument("--shots", required=True)
     args = parser.parse_args()
-    missing = wine_missing()
-    if missing:
-        print(f"skipped: {missing} is not installed (scripts/ensure-packages.sh windows)")
-        return SKIP
-    if not os.path.exists(args.installer):
-        print(f"FAILED - no installer at {args.installer} (scripts/build-windows.sh makes it)")
-        return 1
     os.makedirs(args.shots, exist_ok=True)
-    session = WineSession()
-    try:
-        scenario(session, os.path.abspath(args.installer), os.path.abspath(args.shots))
-    except Failure as failure:
-        print("FAILED -", failure, flush=True)
-        try:
-            print("screenshot:", session.screenshot(os.path.join(args.shots, "failure.png")))
-        except Exception:  # noqa: BLE001 - the failure above is what matters
-            pass
-        return 1
-    finally:
-        session.close()
-    return 0
+    return run_scenario(scenario, os.path.abspath(args.installer), os.path.abspath(args.shots),
+                        shots=args.shots)
 
 
 if __name__ == "__main__":

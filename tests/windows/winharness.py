@@ -15,8 +15,8 @@ import tempfile
 
 # The checks and waits are those of the Linux end-to-end tests.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from harness import (TITLE, Failure, check, eventually, free_port, start_xvfb,  # noqa: E402,F401
-                     twips_center, wait_until)
+from harness import (TITLE, Failure, XWindows, check, eventually, free_port,  # noqa: E402,F401
+                     start_xvfb, twips_center, wait_until)
 
 STORE_KEY = ("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Halvex\\" + TITLE)
 SKIP = 77
@@ -29,7 +29,33 @@ def wine_missing(display=True):
     return None
 
 
-class WineSession:
+def run_scenario(scenario, *arguments, display=True, shots=None):
+    """Runs scenario(session, *arguments) in a fresh WineSession and turns the
+    result into an exit code: SKIP when Wine or the display tools are missing,
+    1 on a failed check (with a screenshot into `shots`)."""
+    missing = wine_missing(display)
+    if missing:
+        print(f"skipped: {missing} is not installed (scripts/ensure-packages.sh windows)")
+        return SKIP
+    session = WineSession(display=display)
+    try:
+        scenario(session, *arguments)
+    except Failure as failure:
+        print("FAILED -", failure, flush=True)
+        if shots:
+            try:
+                print("screenshot:", session.screenshot(os.path.join(shots, "failure.png")))
+            except Exception:  # noqa: BLE001 - the failure above is what matters
+                pass
+        return 1
+    finally:
+        session.close()
+    return 0
+
+
+class WineSession(XWindows):
+    window_timeout = 120  # Wine's first windows take a while in a fresh prefix
+
     def __init__(self, width=1280, height=1024, display=True):
         self.tmp = tempfile.mkdtemp(prefix="tallow-wine-")
         self.prefix = os.path.join(self.tmp, "prefix")
@@ -124,27 +150,6 @@ class WineSession:
                               **kwargs)
 
     # --- windows ----------------------------------------------------------
-    def xdotool(self, *args):
-        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
-                                text=True, timeout=60)
-        return result.stdout.strip()
-
-    def find_window(self, title, timeout=120):
-        def search():
-            found = self.xdotool("search", "--onlyvisible", "--name",
-                                 "^" + re.escape(title) + "$")
-            return found.split()[0] if found else None
-        return wait_until(search, timeout, f"a window titled {title!r}")
-
-    def window_gone(self, title):
-        return not self.xdotool("search", "--onlyvisible", "--name",
-                                "^" + re.escape(title) + "$")
-
-    def geometry(self, window):
-        shell = self.xdotool("getwindowgeometry", "--shell", window)
-        values = dict(line.split("=") for line in shell.splitlines() if "=" in line)
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
-
     def focus(self, window):
         # openbox does not always hand Wine's windows the keyboard focus.
         self.xdotool("windowactivate", "--sync", window)

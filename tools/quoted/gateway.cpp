@@ -12,15 +12,6 @@ namespace {
 
 constexpr std::size_t kMaxReasonText = 200; // a reason in a log line or a reply
 
-std::string upperAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
-
 // Provider text for a log line or a reply is redacted, then escaped, and cut
 // short only then, so that no piece of a key the provider echoes survives at
 // the cut.
@@ -66,11 +57,7 @@ Gateway::Answer Gateway::served(std::string_view symbol, const Entry &entry, Tim
         notice = unknownSymbolNotice(symbol);
     } else if (failing && now - entry.goodAt >= mSettings.cache) {
         // Older than the cache period: the display says since when, and why.
-        const std::time_t when = std::time_t(entry.quoteTime);
-        const std::tm tm = utcCalendar(when);
-        char stamp[16];
-        std::strftime(stamp, sizeof stamp, "%H:%M", &tm);
-        notice = std::string("As of ") + stamp + " UTC, " + mSettings.provider->name
+        notice = "As of " + utcText(entry.quoteTime, "%H:%M") + " UTC, " + mSettings.provider->name
                 + " unreachable";
     }
     return {200, quoteDataXml(symbol, entry.fields, notice), secondsUntilAsked(entry, now),

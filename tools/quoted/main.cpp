@@ -92,10 +92,7 @@ std::string usage()
 // keeps lines from concurrent requests whole.
 void logLine(const std::string &message)
 {
-    const std::tm tm = utcCalendar(std::time(nullptr));
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ ", &tm);
-    const std::string line = stamp + message + '\n';
+    const std::string line = utcText(std::time(nullptr), "%Y-%m-%dT%H:%M:%SZ ") + message + '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 

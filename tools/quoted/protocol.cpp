@@ -1,7 +1,9 @@
 #include "protocol.h"
+#include "platform.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 namespace quoted {
 
@@ -66,6 +68,22 @@ std::string escapeForLog(std::string_view text)
         }
     }
     return out;
+}
+
+std::string upperAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return out;
+}
+
+std::string utcText(std::int64_t unixTime, const char *format)
+{
+    const std::tm tm = utcCalendar(std::time_t(unixTime));
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &tm));
 }
 
 std::string_view trimBlanks(std::string_view text)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,12 @@ std::string quoteDataXml(std::string_view symbol,
 // and C1 controls, DEL, the Unicode line and paragraph separators, any other
 // non-ASCII byte) and the backslash are written as \xNN.
 std::string escapeForLog(std::string_view text);
+
+// `text` with its ASCII letters in upper case.
+std::string upperAscii(std::string_view text);
+
+// The time `unixTime` in UTC, as strftime writes it with `format`.
+std::string utcText(std::int64_t unixTime, const char *format);
 
 // `text` without the ASCII blanks (spaces and tabs) around it.
 std::string_view trimBlanks(std::string_view text);

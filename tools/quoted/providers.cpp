@@ -25,15 +25,6 @@ constexpr std::int64_t kLastUnixTimeOfYear9999 = 253402300799;
 // formatting of decimal().
 constexpr double kMaxFigure = 1e12;
 
-std::string upperAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
-
 bool containsNoCase(std::string_view text, std::string_view word)
 {
     return upperAscii(text).find(upperAscii(word)) != std::string::npos;
@@ -90,15 +81,6 @@ std::string decimal(double value, int decimals, bool withSign)
 int decimalsFor(double last)
 {
     return std::abs(last) < 1.0 ? 4 : 2;
-}
-
-std::string utcStamp(std::int64_t unixTime)
-{
-    const std::time_t when = std::time_t(unixTime);
-    const std::tm tm = utcCalendar(when);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
-    return stamp;
 }
 
 // The provider's figures of one quote, before formatting.
@@ -202,7 +184,7 @@ Outcome finnhub(long status, const json &doc)
               {}};
     if (const auto t = number(doc, "t"); t && *t > 0) {
         f.unixTime = std::int64_t(*t);
-        f.dateTime = utcStamp(f.unixTime);
+        f.dateTime = utcText(f.unixTime, "%Y-%m-%dT%H:%M:%S");
     }
     return quoteOf(f);
 }
@@ -272,7 +254,7 @@ Outcome twelveData(long status, const json &doc)
               {}};
     if (const auto t = number(doc, "timestamp"); t && *t > 0) {
         f.unixTime = std::int64_t(*t);
-        f.dateTime = utcStamp(f.unixTime);
+        f.dateTime = utcText(f.unixTime, "%Y-%m-%dT%H:%M:%S");
     }
     return quoteOf(f);
 }

@@ -202,10 +202,7 @@ std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_vi
     const std::string percent = money(basis, false);
     const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
 
-    const std::time_t when = std::time_t(quote->slot * kSlotSeconds);
-    const std::tm tm = utcCalendar(when);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+    const std::string stamp = utcText(quote->slot * kSlotSeconds, "%Y-%m-%dT%H:%M:%S");
 
     return quoteDataXml(symbol,
                         {{"LastTradeAmount", money(quote->last, false)},

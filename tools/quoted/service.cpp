@@ -52,11 +52,7 @@ void plain(Response &res, int status)
 
 std::string httpDate(std::int64_t unixTime)
 {
-    const std::time_t when = std::time_t(unixTime);
-    const std::tm tm = utcCalendar(when);
-    char text[40];
-    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-    return text;
+    return utcText(unixTime, "%a, %d %b %Y %H:%M:%S GMT");
 }
 
 std::int64_t unixSeconds(std::chrono::system_clock::time_point t)
