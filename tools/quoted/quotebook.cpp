@@ -13,24 +13,6 @@ namespace quoted {
 
 namespace {
 
-std::string upper(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
-}
-
 std::string_view trim(std::string_view s)
 {
     const auto first = s.find_first_not_of(" \t\r");
@@ -96,7 +78,7 @@ std::string money(Cents cents, bool withSign)
 
 const Listing *Table::find(std::string_view symbol) const
 {
-    const auto it = bySymbol.find(upper(symbol));
+    const auto it = bySymbol.find(upperAscii(symbol));
     return it == bySymbol.end() ? nullptr : &it->second;
 }
 
@@ -113,15 +95,15 @@ std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &
         return std::nullopt;
     }
 
-    std::vector<std::string> header; // column names, compared in lower case
+    std::vector<std::string> header; // column names, compared in upper case
     for (const auto name : split(lines[row], ','))
-        header.push_back(lower(name));
+        header.push_back(upperAscii(name));
     const auto column = [&](std::string_view name) {
         const auto it = std::find(header.begin(), header.end(), name);
         return it == header.end() ? -1 : int(it - header.begin());
     };
-    const int symbolCol = column("symbol"), closeCol = column("previous_close"),
-              lastCol = column("last");
+    const int symbolCol = column("SYMBOL"), closeCol = column("PREVIOUS_CLOSE"),
+              lastCol = column("LAST");
     if (symbolCol < 0 || closeCol < 0) {
         problems.push_back("header must name the columns symbol and previous_close");
         return std::nullopt;
@@ -150,7 +132,7 @@ std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &
         } else {
             listing.previousClose = *close;
             listing.last = last;
-            const std::string key = upper(listing.symbol);
+            const std::string key = upperAscii(listing.symbol);
             if (!table.bySymbol.emplace(key, std::move(listing)).second)
                 problems.push_back(where + "duplicate symbol " + escapeForLog(key) + " ignored");
         }
@@ -173,7 +155,7 @@ Quote quoteAt(const Listing &listing, std::int64_t slot)
     const std::int64_t day = slot >= 0 ? slot / kSlotsPerDay : (slot + 1) / kSlotsPerDay - 1;
     const Cents bound = listing.previousClose / 10;
     const Cents maxStep = std::max<Cents>(1, listing.previousClose / 250);
-    const std::uint64_t seed = mix(hashText(upper(listing.symbol)) ^ mix(std::uint64_t(day)));
+    const std::uint64_t seed = mix(hashText(upperAscii(listing.symbol)) ^ mix(std::uint64_t(day)));
     Cents offset = 0;
     for (std::int64_t s = day * kSlotsPerDay; s <= slot; ++s) {
         const std::uint64_t h = mix(seed + std::uint64_t(s));
