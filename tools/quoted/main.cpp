@@ -288,10 +288,7 @@ std::string loadApiKey(const Options &options)
     } else if (const char *variable = std::getenv(kKeyVariable)) {
         text = variable;
     }
-    const auto first = text.find_first_not_of(" \t\r");
-    const auto last = text.find_last_not_of(" \t\r");
-    const std::string key
-            = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    const std::string key(trimBlanks(text, " \t\r"));
     const std::string where = options.keyFile.empty()
             ? std::string("the environment variable ") + kKeyVariable
             : "the API key file " + options.keyFile;

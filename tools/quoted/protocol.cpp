@@ -86,12 +86,12 @@ std::string utcText(std::int64_t unixTime, const char *format)
     return std::string(text, std::strftime(text, sizeof text, format, &tm));
 }
 
-std::string_view trimBlanks(std::string_view text)
+std::string_view trimBlanks(std::string_view text, std::string_view blanks)
 {
-    const auto first = text.find_first_not_of(" \t");
+    const auto first = text.find_first_not_of(blanks);
     if (first == std::string_view::npos)
         return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 std::string quoteDataXml(std::string_view symbol,

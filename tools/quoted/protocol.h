@@ -35,8 +35,8 @@ std::string upperAscii(std::string_view text);
 // The time `unixTime` in UTC, as strftime writes it with `format`.
 std::string utcText(std::int64_t unixTime, const char *format);
 
-// `text` without the ASCII blanks (spaces and tabs) around it.
-std::string_view trimBlanks(std::string_view text);
+// `text` without the `blanks` around it: by default ASCII spaces and tabs.
+std::string_view trimBlanks(std::string_view text, std::string_view blanks = " \t");
 
 // True for well-formed UTF-8 without control characters, i.e. text that can be
 // echoed into an XML document as it is.

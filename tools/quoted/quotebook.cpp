@@ -13,20 +13,12 @@ namespace quoted {
 
 namespace {
 
-std::string_view trim(std::string_view s)
-{
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
 std::vector<std::string_view> split(std::string_view s, char sep)
 {
     std::vector<std::string_view> parts;
     for (size_t start = 0;;) {
         const auto end = s.find(sep, start);
-        parts.push_back(trim(s.substr(start, end - start)));
+        parts.push_back(trimBlanks(s.substr(start, end - start), " \t\r"));
         if (end == std::string_view::npos)
             return parts;
         start = end + 1;
