@@ -1,6 +1,5 @@
 #include "providers.h"
 
-#include "platform.h"
 #include "protocol.h"
 
 #include <nlohmann/json.hpp>
@@ -9,7 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <optional>
 
 namespace quoted {
 

@@ -1,13 +1,8 @@
 #include "quotebook.h"
-#include "platform.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 
 namespace quoted {
 

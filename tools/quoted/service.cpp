@@ -13,7 +13,6 @@
 #include <boost/beast/http/write.hpp>
 
 #include <atomic>
-#include <ctime>
 #include <optional>
 
 namespace quoted {
