@@ -9,7 +9,6 @@
 #include "quotebook.h"
 #include "service.h"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -184,16 +183,11 @@ bool parseListen(std::string_view value, Options &options)
     std::string host(value.substr(0, colon));
     if (host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    int port = 0;
-    for (char c : value.substr(colon + 1)) {
-        if (c < '0' || c > '9')
-            return false;
-        port = port * 10 + (c - '0');
-    }
-    if (host.empty() || port > 65535)
+    const auto port = parseNumber<unsigned>(value.substr(colon + 1));
+    if (!port || host.empty() || *port > 65535)
         return false;
     options.host = host;
-    options.port = port;
+    options.port = int(*port);
     return true;
 }
 
@@ -205,12 +199,10 @@ int usageError(const std::string &message)
 
 bool parseSeconds(const std::string &value, std::chrono::seconds &out)
 {
-    long long seconds = -1;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (ec != std::errc() || end != value.data() + value.size() || seconds < 0
-        || seconds > 365LL * 86400)
+    const auto seconds = parseNumber<long long>(value);
+    if (!seconds || *seconds < 0 || *seconds > 365LL * 86400)
         return false;
-    out = std::chrono::seconds(seconds);
+    out = std::chrono::seconds(*seconds);
     return true;
 }
 

@@ -3,8 +3,10 @@
 // text that goes into replies and log lines.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,6 +39,20 @@ std::string utcText(std::int64_t unixTime, const char *format);
 
 // `text` without the `blanks` around it: by default ASCII spaces and tabs.
 std::string_view trimBlanks(std::string_view text, std::string_view blanks = " \t");
+
+// `text` read whole as a number by std::from_chars, which also takes the
+// `options` (a base for integers); nothing when `text` holds anything else or
+// the number does not fit in `Number`.
+template<typename Number, typename... Options>
+std::optional<Number> parseNumber(std::string_view text, Options... options)
+{
+    Number value{};
+    const auto [end, ec]
+            = std::from_chars(text.data(), text.data() + text.size(), value, options...);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
 
 // True for well-formed UTF-8 without control characters, i.e. text that can be
 // echoed into an XML document as it is.

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -35,7 +34,7 @@ std::optional<double> number(const json &object, const char *name)
     const auto it = object.find(name);
     if (it == object.end())
         return std::nullopt;
-    double value = 0;
+    std::optional<double> value;
     if (it->is_number()) {
         value = it->get<double>();
     } else if (it->is_string()) {
@@ -44,13 +43,9 @@ std::optional<double> number(const json &object, const char *name)
             s.remove_suffix(1);
         if (!s.empty() && s.front() == '+')
             s.remove_prefix(1);
-        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-        if (s.empty() || ec != std::errc() || end != s.data() + s.size())
-            return std::nullopt;
-    } else {
-        return std::nullopt;
+        value = parseNumber<double>(s);
     }
-    if (!std::isfinite(value) || std::abs(value) > kMaxFigure)
+    if (!value || !std::isfinite(*value) || std::abs(*value) > kMaxFigure)
         return std::nullopt;
     return value;
 }
@@ -131,10 +126,8 @@ Fields format(const Figures &f)
 
 std::int64_t retryAfterSeconds(const std::string &value)
 {
-    std::int64_t seconds = 0;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (!value.empty() && ec == std::errc() && end == value.data() + value.size())
-        return std::clamp<std::int64_t>(seconds, 1, kMaxPauseSeconds);
+    if (const auto seconds = parseNumber<std::int64_t>(value))
+        return std::clamp<std::int64_t>(*seconds, 1, kMaxPauseSeconds);
     return kDefaultPauseSeconds;
 }
 

@@ -1,7 +1,6 @@
 #include "quotebook.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace quoted {
@@ -23,12 +22,10 @@ std::vector<std::string_view> split(std::string_view s, char sep)
 // A positive price of at most a billion, rounded to cents.
 std::optional<Cents> parsePrice(std::string_view s)
 {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value)
-        || value <= 0 || value > 1e9)
+    const auto value = parseNumber<double>(s);
+    if (!value || !std::isfinite(*value) || *value <= 0 || *value > 1e9)
         return std::nullopt;
-    const Cents cents = std::llround(value * 100);
+    const Cents cents = std::llround(*value * 100);
     return cents > 0 ? std::optional<Cents>(cents) : std::nullopt;
 }
 

@@ -72,27 +72,19 @@ void quoteReply(Response &res, std::string xml, std::int64_t maxAge, std::int64_
     res.body() = std::move(xml);
 }
 
-int hexValue(char c)
-{
-    return c >= '0' && c <= '9'    ? c - '0'
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                   : -1;
-}
-
 // Percent-decoding with '+' for a blank, as HTML forms encode queries.
 std::string decodeQueryPart(std::string_view s)
 {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '+') {
-            out += ' ';
-        } else if (s[i] == '%' && i + 2 < s.size() + 0 && hexValue(s[i + 1]) >= 0
-                   && hexValue(s[i + 2]) >= 0) {
-            out += char(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+        const std::string_view hex = s.substr(i + 1, 2);
+        const auto byte = s[i] == '%' && hex.size() == 2 ? parseNumber<unsigned char>(hex, 16)
+                                                         : std::nullopt;
+        if (byte) {
+            out += char(*byte);
             i += 2;
         } else {
-            out += s[i];
+            out += s[i] == '+' ? ' ' : s[i];
         }
     }
     return out;
