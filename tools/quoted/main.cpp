@@ -16,12 +16,7 @@
 #include <set>
 #include <thread>
 
-#ifndef QUOTE_SERVICE_TOKEN
-#define QUOTE_SERVICE_TOKEN "tlwmqe"
-#endif
-#ifndef TALLOW_VERSION
-#define TALLOW_VERSION "unknown"
-#endif
+// CMake defines QUOTE_SERVICE_TOKEN (the default LicenseKey) and TALLOW_VERSION.
 
 namespace quoted {
 extern const std::string_view kBuiltInQuotes; // quotes.csv, compiled in
