@@ -72,6 +72,15 @@ void quoteReply(Response &res, std::string xml, std::int64_t maxAge, std::int64_
     res.body() = std::move(xml);
 }
 
+// The response to a provider-mode quote from the gateway's answer.
+void answerFromGateway(Response &response, const Gateway::Answer &answer)
+{
+    if (answer.status == 200)
+        quoteReply(response, answer.body, answer.maxAge, answer.quoteTime);
+    else
+        plain(response, http::int_to_status(unsigned(answer.status)), answer.body);
+}
+
 // Percent-decoding with '+' for a blank, as HTML forms encode queries.
 std::string decodeQueryPart(std::string_view s)
 {
@@ -156,14 +165,6 @@ std::string requestLogLine(const Request &request, int status)
             + escapeForLog(std::string_view(request.target())) + " " + std::to_string(status);
 }
 
-Response unreadable(int status)
-{
-    Response res;
-    plain(res, status);
-    res.keep_alive(false);
-    return res;
-}
-
 Routed route(const Service &service, const Request &req, std::chrono::system_clock::time_point now)
 {
     Routed routed;
@@ -207,14 +208,6 @@ Routed route(const Service &service, const Request &req, std::chrono::system_clo
     if (res.result_int() == 400 || res.result_int() == 413 || res.result_int() == 414)
         routed.close = true;
     return routed;
-}
-
-void answerFromGateway(Response &response, const Gateway::Answer &answer)
-{
-    if (answer.status == 200)
-        quoteReply(response, answer.body, answer.maxAge, answer.quoteTime);
-    else
-        plain(response, http::int_to_status(unsigned(answer.status)), answer.body);
 }
 
 struct Server::Impl
@@ -301,8 +294,9 @@ private:
     void refuse(int status)
     {
         mRequest = mParser && mParser->is_header_done() ? mParser->get() : Request();
-        mResponse = unreadable(status);
-        mClose = true;
+        mResponse = Response();
+        plain(mResponse, status);
+        mClose = true; // write() then answers with "Connection: close"
         write();
     }
 
