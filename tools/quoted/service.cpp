@@ -353,14 +353,12 @@ private:
     {
         beast::error_code ignored;
         mStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        mBuffer.clear();
         mStream.expires_after(std::chrono::milliseconds(1600));
         drain();
     }
     void drain()
     {
-        if (mBuffer.size() > 0)
-            mBuffer.clear();
+        mBuffer.clear();
         mStream.async_read_some(mBuffer.prepare(4096),
                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                                     self->mBuffer.commit(n);
