@@ -177,12 +177,11 @@ Routed route(const Service &service, const Request &req, std::chrono::system_clo
             = path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
     if (target.size() > kMaxTargetBytes) {
         plain(res, 414);
-        routed.close = true;
     } else if (path != kQuotePath) {
-        plain(res, http::status::not_found, "404 Not Found");
+        plain(res, 404);
     } else if (req.method() != http::verb::get && req.method() != http::verb::head) {
         res.set(http::field::allow, "GET, HEAD");
-        plain(res, http::status::method_not_allowed, "405 Method Not Allowed");
+        plain(res, 405);
     } else if (queryValue(query, "LicenseKey") != service.token) {
         plain(res, http::status::forbidden, "403 Forbidden: missing or wrong LicenseKey");
     } else if (const std::string symbol(trimBlanks(queryValue(query, "StockSymbol").value_or("")));
