@@ -70,6 +70,18 @@ std::string escapeForLog(std::string_view text)
     return out;
 }
 
+std::string fixedPoint(std::int64_t units, int decimals, bool withSign)
+{
+    const char *sign = units < 0 ? "-" : withSign && units > 0 ? "+" : "";
+    const std::int64_t scale = decimals == 4 ? 10000 : 100;
+    const std::int64_t magnitude = units < 0 ? -units : units;
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign,
+                  static_cast<long long>(magnitude / scale), decimals,
+                  static_cast<long long>(magnitude % scale));
+    return text;
+}
+
 std::string upperAscii(std::string_view text)
 {
     std::string out(text);

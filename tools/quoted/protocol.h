@@ -31,6 +31,11 @@ std::string quoteDataXml(std::string_view symbol,
 // non-ASCII byte) and the backslash are written as \xNN.
 std::string escapeForLog(std::string_view text);
 
+// `units` hundredths (`decimals` 2) or ten-thousandths (`decimals` 4) written
+// as a decimal number, with "-" when negative and, when `withSign`, "+" when
+// positive.
+std::string fixedPoint(std::int64_t units, int decimals, bool withSign);
+
 // `text` with its ASCII letters in upper case.
 std::string upperAscii(std::string_view text);
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 namespace quoted {
@@ -64,12 +63,7 @@ std::string decimal(double value, int decimals, bool withSign)
     const std::int64_t micro = std::llround(std::abs(value) * 1e6);
     const std::int64_t step = decimals == 4 ? 100 : 10000;
     const std::int64_t units = (micro + step / 2) / step;
-    const std::int64_t scale = decimals == 4 ? 10000 : 100;
-    const char *sign = units == 0 ? "" : value < 0 ? "-" : withSign ? "+" : "";
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign, static_cast<long long>(units / scale),
-                  decimals, static_cast<long long>(units % scale));
-    return text;
+    return fixedPoint(value < 0 ? -units : units, decimals, withSign);
 }
 
 int decimalsFor(double last)

@@ -46,18 +46,6 @@ std::uint64_t hashText(std::string_view s) // FNV-1a
     return h;
 }
 
-std::string money(Cents cents, bool withSign)
-{
-    const char *sign = cents < 0 ? "-" : (withSign && cents > 0 ? "+" : "");
-    const Cents a = cents < 0 ? -cents : cents;
-    std::string text = sign;
-    text += std::to_string(a / 100);
-    text += '.';
-    text += char('0' + a / 10 % 10);
-    text += char('0' + a % 10);
-    return text;
-}
-
 } // namespace
 
 const Listing *Table::find(std::string_view symbol) const
@@ -165,20 +153,20 @@ std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_vi
     // Hundredths of a percent, rounded half away from zero.
     const Cents basis = (std::abs(change) * 20000 + quote->previousClose)
             / (2 * quote->previousClose) * (change < 0 ? -1 : 1);
-    const std::string percent = money(basis, false);
+    const std::string percent = fixedPoint(basis, 2, false);
     const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
 
     const std::string stamp = utcText(quote->slot * kSlotSeconds, "%Y-%m-%dT%H:%M:%S");
 
     return quoteDataXml(symbol,
-                        {{"LastTradeAmount", money(quote->last, false)},
+                        {{"LastTradeAmount", fixedPoint(quote->last, 2, false)},
                          {"LastTradeDateTime", stamp},
-                         {"StockChange", money(change, true)},
+                         {"StockChange", fixedPoint(change, 2, true)},
                          {"ChangePercent", percentSign + percent + "%"},
-                         {"OpenAmount", money(quote->open, false)},
-                         {"DayHigh", money(quote->high, false)},
-                         {"DayLow", money(quote->low, false)},
-                         {"PrevCls", money(quote->previousClose, false)},
+                         {"OpenAmount", fixedPoint(quote->open, 2, false)},
+                         {"DayHigh", fixedPoint(quote->high, 2, false)},
+                         {"DayLow", fixedPoint(quote->low, 2, false)},
+                         {"PrevCls", fixedPoint(quote->previousClose, 2, false)},
                          {"StockVolume", std::to_string(quote->volume)}},
                         notice);
 }
