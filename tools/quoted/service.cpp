@@ -129,8 +129,7 @@ bool headersAcceptable(const Request &req)
 {
     int lengths = 0;
     for (const auto &field : req) {
-        for (const std::string_view text :
-             {std::string_view(field.name_string()), std::string_view(field.value())})
+        for (const std::string_view text : {field.name_string(), field.value()})
             for (unsigned char c : text)
                 if ((c < 0x20 && c != '\t') || c == 0x7f)
                     return false;
@@ -161,8 +160,8 @@ int unreadableStatus(const boost::system::error_code &ec, std::string_view buffe
 
 std::string requestLogLine(const Request &request, int status)
 {
-    return escapeForLog(std::string_view(request.method_string())) + " "
-            + escapeForLog(std::string_view(request.target())) + " " + std::to_string(status);
+    return escapeForLog(request.method_string()) + " " + escapeForLog(request.target()) + " "
+            + std::to_string(status);
 }
 
 Routed route(const Service &service, const Request &req, std::chrono::system_clock::time_point now)
