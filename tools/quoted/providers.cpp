@@ -13,7 +13,6 @@ namespace quoted {
 namespace {
 
 using nlohmann::json;
-using Fields = QuoteFields;
 
 constexpr std::int64_t kDefaultPauseSeconds = 60;
 constexpr std::int64_t kMaxPauseSeconds = 3600; // however long a provider asks us to wait
@@ -80,7 +79,7 @@ struct Figures
     std::int64_t unixTime = 0; // when the provider gives the trade's time
 };
 
-Fields format(const Figures &f)
+QuoteFields format(const Figures &f)
 {
     const int places = decimalsFor(f.last);
     std::optional<double> change = f.change;
@@ -94,7 +93,7 @@ Fields format(const Figures &f)
             percent = computed;
     }
 
-    Fields fields{{"LastTradeAmount", decimal(f.last, places, false)}};
+    QuoteFields fields{{"LastTradeAmount", decimal(f.last, places, false)}};
     if (!f.dateTime.empty())
         fields.emplace_back("LastTradeDateTime", f.dateTime);
     if (change)
