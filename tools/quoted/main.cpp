@@ -172,8 +172,7 @@ struct Options
 bool parseListen(std::string_view value, Options &options)
 {
     const auto colon = value.rfind(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == value.size()
-        || value.size() - colon > 6)
+    if (colon == std::string_view::npos || colon == 0 || value.size() - colon > 6)
         return false;
     std::string host(value.substr(0, colon));
     if (host.front() == '[' && host.back() == ']')
