@@ -100,16 +100,14 @@ public:
 
     bool load()
     {
-        if (mPath.empty()) {
-            std::vector<std::string> problems;
-            auto table = parseTable(kBuiltInQuotes, problems);
-            for (const auto &problem : problems)
-                logLine("built-in table: " + problem);
-            if (table)
-                mTable = std::make_shared<Table>(std::move(*table));
-            return mTable != nullptr;
-        }
-        current();
+        if (!mPath.empty())
+            return current() != nullptr;
+        std::vector<std::string> problems;
+        auto table = parseTable(kBuiltInQuotes, problems);
+        for (const auto &problem : problems)
+            logLine("built-in table: " + problem);
+        if (table)
+            mTable = std::make_shared<Table>(std::move(*table));
         return mTable != nullptr;
     }
 
