@@ -55,8 +55,7 @@ void setFontSize(QWidget *widget, std::int16_t points)
     widget->setFont(font);
 }
 
-template<typename Setter>
-void setFontFlag(QWidget *widget, Setter setter, bool on)
+void setFontFlag(QWidget *widget, void (QFont::*setter)(bool), bool on)
 {
     QFont font = widget->font();
     (font.*setter)(on);
@@ -510,17 +509,26 @@ void Form2::ReLoadStyle()
     trap(100, [&] { lblData->setVisible(false); });
     trap(102, [&] { Picture1->setVisible(false); });
     trap(104, [&] { lblData->setCaption(getStockQuote()); });
-    trap(106, [&] { setFontName(lblData, stored(Key::FontName, "Arial")); });
-    trap(108, [&] { setFontFlag(lblData, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
-    trap(110,
-         [&] { setFontFlag(lblData, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
-    trap(112, [&] { setFontSize(lblData, Convert::toInt16(stored(Key::FontSize, "72"))); });
-    trap(114, [&] {
-        setFontFlag(lblData, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
-    });
-    trap(116, [&] {
-        setFontFlag(lblData, &QFont::setUnderline, storedFlag(Key::FontUnderLine, "False"));
-    });
+    // The stored font, one property per step, for the measuring label and
+    // then the drawing surface. The size the drawing surface takes is the
+    // chosen one, which an unattended display fits to the window.
+    const auto loadFont = [&](QWidget *control, int first) {
+        const auto flag = [&](int step, void (QFont::*setter)(bool), const QString &key,
+                              const char *defaultValue) {
+            trap(step, [&] { setFontFlag(control, setter, storedFlag(key, defaultValue)); });
+        };
+        trap(first, [&] { setFontName(control, stored(Key::FontName, "Arial")); });
+        flag(first + 2, &QFont::setBold, Key::FontBold, "True");
+        flag(first + 4, &QFont::setItalic, Key::FontItalic, "False");
+        trap(first + 6, [&] {
+            setFontSize(control, Convert::toInt16(stored(Key::FontSize, "72")));
+            if (control == Picture1)
+                mChosenPointSize = control->font().pointSize();
+        });
+        flag(first + 8, &QFont::setStrikeOut, Key::FontStrikeThru, "False");
+        flag(first + 10, &QFont::setUnderline, Key::FontUnderLine, "False");
+    };
+    loadFont(lblData, 106);
     trap(118, [&] { lblData->setForeColor(storedColor(Key::FontColor, "16777215")); });
     trap(120, [&] { lblData->setBackColor(storedColor(Key::BackgroundColor, "0")); });
     if (trap.when(122, [&] { return storedCentred(); }))
@@ -538,20 +546,7 @@ void Form2::ReLoadStyle()
         const QString text = getStockQuote(&notice);
         takeQuote(text, notice);
     });
-    trap(134, [&] { setFontName(Picture1, stored(Key::FontName, "Arial")); });
-    trap(136, [&] { setFontFlag(Picture1, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
-    trap(138,
-         [&] { setFontFlag(Picture1, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
-    trap(140, [&] {
-        setFontSize(Picture1, Convert::toInt16(stored(Key::FontSize, "72")));
-        mChosenPointSize = Picture1->font().pointSize();
-    });
-    trap(142, [&] {
-        setFontFlag(Picture1, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
-    });
-    trap(144, [&] {
-        setFontFlag(Picture1, &QFont::setUnderline, storedFlag(Key::FontUnderLine, "False"));
-    });
+    loadFont(Picture1, 134);
     trap(146, setWindowBack);
     trap(148, [&] { Picture1->setForeColor(storedColor(Key::FontColor, "16777215")); });
     trap(150, [&] { Picture1->setBackColor(mBackColor); });
