@@ -428,8 +428,10 @@ ErrorTrap Form2::makeTrap(const char *operation)
                      });
 }
 
-void Form2::takeQuote(const QString &text, const QString &notice)
+void Form2::refreshQuote()
 {
+    QString notice;
+    const QString text = getStockQuote(&notice);
     if (!text.isEmpty()) {
         mQuoteText = text;
         mQuoteSymbol = mStockSymbol;
@@ -541,11 +543,7 @@ void Form2::ReLoadStyle()
     };
     trap(128, setWindowBack);
     trap(130, [&] { Colors::setBackColor(Label1, mBackColor); });
-    trap(132, [&] {
-        QString notice;
-        const QString text = getStockQuote(&notice);
-        takeQuote(text, notice);
-    });
+    trap(132, [&] { refreshQuote(); });
     loadFont(Picture1, 134);
     trap(146, setWindowBack);
     trap(148, [&] { Picture1->setForeColor(storedColor(Key::FontColor, "16777215")); });
@@ -584,11 +582,7 @@ void Form2::Timer1_Timer()
     trap(100, [&] { lblData->setVisible(false); });
     trap(102, [&] { ++mTickCount; });
     if (trap.when(104, [&] { return mTickCount >= mRefreshDue; })) {
-        trap(106, [&] {
-            QString notice;
-            const QString text = getStockQuote(&notice);
-            takeQuote(text, notice);
-        });
+        trap(106, [&] { refreshQuote(); });
         if (!alive())
             return;
         trap(108, [&] { lblData->setCaption(getStockQuote()); });
