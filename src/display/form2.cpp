@@ -577,6 +577,7 @@ void Form2::Timer1_Timer()
     mInTick = true;
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
+    const auto clockText = [] { return Convert::formatTimeOfDay(Clock::instance().now()); };
 
     ErrorTrap trap = makeTrap("Timer1_Timer");
     trap(100, [&] { lblData->setVisible(false); });
@@ -599,7 +600,7 @@ void Form2::Timer1_Timer()
             for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
                 caption += pieces[i] + AppShell::CrLf;
         });
-        trap(124, [&] { caption += Convert::formatTimeOfDay(Clock::instance().now()); });
+        trap(124, [&] { caption += clockText(); });
         trap(126, yield);
         if (!alive())
             return;
@@ -624,21 +625,18 @@ void Form2::Timer1_Timer()
             // NOLINTNEXTLINE(bugprone-integer-division): the halves are whole twips on purpose
             return double(whole(Picture1->twipsWidth()) / 2 - whole(Picture1->textWidth(text)) / 2);
         };
-        for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
-            const QString &piece = pieces[i];
-            if (trap.when(140, [&] { return storedCentred(); }))
-                trap(142, [&] { Picture1->setCurrentX(centredX(piece)); });
+        // One line, centred or from the left edge. Its text is taken anew at
+        // each step, so the clock line reads the clock each time.
+        const auto printLine = [&](int first, const auto &text) {
+            if (trap.when(first, [&] { return storedCentred(); }))
+                trap(first + 2, [&] { Picture1->setCurrentX(centredX(text())); });
             else
-                trap(144, [&] { Picture1->setCurrentX(0); });
-            trap(146, [&] { Picture1->print(piece); });
-        }
-        if (trap.when(150, [&] { return storedCentred(); }))
-            trap(152, [&] {
-                Picture1->setCurrentX(centredX(Convert::formatTimeOfDay(Clock::instance().now())));
-            });
-        else
-            trap(154, [&] { Picture1->setCurrentX(0); });
-        trap(156, [&] { Picture1->print(Convert::formatTimeOfDay(Clock::instance().now())); });
+                trap(first + 4, [&] { Picture1->setCurrentX(0); });
+            trap(first + 6, [&] { Picture1->print(text()); });
+        };
+        for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
+            printLine(140, [&] { return pieces[i]; });
+        printLine(150, clockText);
         trap(158, yield);
         if (!alive())
             return;
