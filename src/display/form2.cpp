@@ -206,8 +206,7 @@ Form2::Form2(QWidget *parent) : Form(parent)
                   {lblData, "lblData"},
                   {lblNotice, "lblNotice"}});
 
-    for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
-                           static_cast<QWidget *>(lblData), static_cast<QWidget *>(lblNotice)})
+    for (QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         child->setFocusPolicy(Qt::NoFocus);
 
     armTimer1(msecsNow());
@@ -338,8 +337,7 @@ void Form2::Form_QueryUnload()
 void Form2::Form_Resize()
 {
     if (const int size = fittedPointSize(); size != Picture1->font().pointSize()) {
-        for (QWidget *control :
-             {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(lblData)}) {
+        for (QWidget *control : std::initializer_list<QWidget *>{Picture1, lblData}) {
             QFont font = control->font();
             font.setPointSize(size);
             control->setFont(font);

@@ -116,8 +116,7 @@ void Form1::buildControls()
 
     // These controls have no mouse-move handler: over them the pointer stays
     // as last set.
-    for (QWidget *control : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Check1),
-                             static_cast<QWidget *>(Check4), static_cast<QWidget *>(Combo1)})
+    for (QWidget *control : std::initializer_list<QWidget *>{Text1, Check1, Check4, Combo1})
         keepPointerOnMove(control);
     setPointerOnMove(this, PointerDefault);
     Text1->installEventFilter(this);
