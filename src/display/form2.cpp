@@ -44,7 +44,7 @@ void setFontName(QWidget *widget, const QString &name)
     widget->setFont(font);
 }
 
-void setFontSize(QWidget *widget, std::int16_t points)
+void setFontSize(QWidget *widget, int points)
 {
     // Beyond what a window-system font accepts; a 30000-point face would
     // also cost gigabytes of glyph cache.
@@ -337,11 +337,8 @@ void Form2::Form_QueryUnload()
 void Form2::Form_Resize()
 {
     if (const int size = fittedPointSize(); size != Picture1->font().pointSize()) {
-        for (QWidget *control : std::initializer_list<QWidget *>{Picture1, lblData}) {
-            QFont font = control->font();
-            font.setPointSize(size);
-            control->setFont(font);
-        }
+        for (QWidget *control : std::initializer_list<QWidget *>{Picture1, lblData})
+            setFontSize(control, size);
     }
     const double width = scaleWidth();
     const double height = scaleHeight();
