@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
@@ -559,17 +560,12 @@ void Form2::Timer1_Timer()
     if (mInTick || Forms::ending())
         return;
     const QPointer<Form2> self(this);
-    // The tick may end early, and the window may be gone by then.
-    struct InTick
-    {
-        const QPointer<Form2> &form;
-        ~InTick()
-        {
-            if (form)
-                form->mInTick = false;
-        }
-    } inTick{self};
     mInTick = true;
+    // The tick may end early, and the window may be gone by then.
+    const auto endTick = qScopeGuard([&self] {
+        if (self)
+            self->mInTick = false;
+    });
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
     const auto clockText = [] { return Convert::formatTimeOfDay(Clock::instance().now()); };
