@@ -360,9 +360,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
 {
     if (reply.isEmpty()) // 102
         return {};
-    const auto mentions = [&reply](const char16_t *name) {
-        return reply.contains(QStringView(name), Qt::CaseInsensitive);
-    };
+    const auto mentions
+            = [&reply](QStringView name) { return reply.contains(name, Qt::CaseInsensitive); };
     QString result;
     QDomDocument document; // 104
     ParseError error;
@@ -380,20 +379,17 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
     } else {
         // Each line is appended only once its whole step has succeeded.
         trap(110, [&] { result = symbol + AppShell::CrLf; });
-        if (trap.when(112, [&] { return mentions(u"StockChange"); })) {
-            trap(114, [&] {
-                result += QStringLiteral("Stock Change: ")
-                        + selectText(document, QStringLiteral("QuoteData/StockChange"))
-                        + AppShell::CrLf;
-            });
-        }
-        if (trap.when(116, [&] { return mentions(u"ChangePercent"); })) {
-            trap(118, [&] {
-                result += QStringLiteral("Percentage Change: ")
-                        + selectText(document, QStringLiteral("QuoteData/ChangePercent"))
-                        + AppShell::CrLf;
-            });
-        }
+        // A labelled line for an element that the reply mentions anywhere.
+        const auto addLine = [&](int first, const QString &name, const QString &label) {
+            if (trap.when(first, [&] { return mentions(name); })) {
+                trap(first + 2, [&] {
+                    result += label + selectText(document, QStringLiteral("QuoteData/") + name)
+                            + AppShell::CrLf;
+                });
+            }
+        };
+        addLine(112, QStringLiteral("StockChange"), QStringLiteral("Stock Change: "));
+        addLine(116, QStringLiteral("ChangePercent"), QStringLiteral("Percentage Change: "));
         if (trap.when(120, [&] { return mentions(u"LastTradeAmount"); })) {
             trap(122, [&] {
                 const QDateTime fetched = Clock::instance().now();
