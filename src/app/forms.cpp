@@ -27,6 +27,15 @@ Slot &slot(Forms::Window window)
     return gSlots[static_cast<std::size_t>(window)];
 }
 
+// Hides the window as one that is going, then stops its timers.
+void hideForGood(Form *form)
+{
+    form->setUnloading();
+    form->hide();
+    for (QTimer *timer : form->findChildren<QTimer *>())
+        timer->stop();
+}
+
 // The windows in the order they are torn down: the colour window, the
 // display, then the options window.
 constexpr Forms::Window TeardownOrder[]
@@ -71,10 +80,7 @@ void unload(Form *form)
         if (entry.instance == form)
             entry.instance = nullptr;
     }
-    form->setUnloading();
-    form->hide();
-    for (QTimer *timer : form->findChildren<QTimer *>())
-        timer->stop();
+    hideForGood(form);
     form->deleteLater();
 }
 
@@ -85,12 +91,8 @@ void endProgram()
     gEnding = true;
     for (Window window : {Window::Options, Window::Display, Window::Colours}) {
         Form *form = slot(window).instance;
-        if (!form)
-            continue;
-        for (QTimer *timer : form->findChildren<QTimer *>())
-            timer->stop();
-        form->setUnloading();
-        form->hide();
+        if (form)
+            hideForGood(form);
     }
     if (gQuit)
         gQuit();

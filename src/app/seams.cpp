@@ -51,19 +51,16 @@ public:
             owner->activateWindow();
     }
 
-    void chooseFont(QWidget *parent, FontChoice &font) override;
-    void chooseColor(QWidget *parent, std::uint32_t &color) override;
+    void chooseFont(QWidget *parent, FontChoice &font) override
+    {
+        PlatformDialogs::chooseFont(parent, font);
+    }
+
+    void chooseColor(QWidget *parent, std::uint32_t &color) override
+    {
+        PlatformDialogs::chooseColor(parent, color);
+    }
 };
-
-void ProductionDialogs::chooseFont(QWidget *parent, FontChoice &font)
-{
-    PlatformDialogs::chooseFont(parent, font);
-}
-
-void ProductionDialogs::chooseColor(QWidget *parent, std::uint32_t &color)
-{
-    PlatformDialogs::chooseColor(parent, color);
-}
 
 class SystemClock final : public Clock
 {

@@ -59,24 +59,6 @@ RuntimeError unwritable(const QString &key, const QString &file)
 
 } // namespace Settings::Store
 
-namespace {
-
-// UTF-16 with a surrogate missing its other half has no UTF-8 form: written,
-// it would come back as "?".
-bool isStorable(const QString &value)
-{
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar ch = value.at(i);
-        if (ch.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (ch.isSurrogate())
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 namespace Settings {
 
 QString get(const QString &key, const QString &defaultValue)
@@ -92,7 +74,9 @@ QString get(const QString &key, const QString &defaultValue)
 
 void save(const QString &key, const QString &value)
 {
-    if (!isStorable(value))
+    // UTF-16 with a surrogate missing its other half has no UTF-8 form:
+    // written, it would come back as "?".
+    if (!value.isValidUtf16())
         throw RuntimeError(QStringLiteral("The setting %1 could not be saved: the value holds "
                                           "characters that cannot be stored as text.")
                                    .arg(key));

@@ -4,10 +4,10 @@
 // not notice a write that fails there: on a full disk QSettings::sync()
 // reports NoError and leaves a 0-byte file in place of the store
 // (tst_settings: qsettingsOnAFullDisk shows it). This writer exists for that
-// alone. The file is still parsed by QSettings only: the writer knows no more
-// of the format than where lines and section headers start and how keys and
-// values are escaped, and every edit is read back through QSettings before it
-// is written. It must give the new value for its key and the same value for
+// alone. The file is still parsed by QSettings only, and the new line is the
+// one QSettings writes: the writer knows no more of the format than where
+// lines and section headers start, and every edit is read back through
+// QSettings before it is written. It must give the new value for its key and the same value for
 // every other key; the edit keeps the bytes of every other line. The file then
 // reaches the disk through an unbuffered QSaveFile with every write, the
 // fsync and the commit checked.
@@ -63,106 +63,28 @@ bool isText(const QByteArray &data)
     return !decoder.hasError();
 }
 
-// Key names in the file: '/' as '\', anything but letters, digits, '_', '-'
-// and '.' as %XX or %UXXXX.
-QByteArray escapedKey(const QString &key)
+// The line QSettings writes for `key` and `value`, taken from a store of
+// that one key beside the store: the escaping of key and value is Qt's own.
+QByteArray entryLine(const QString &folder, const QString &key, const QString &value)
 {
-    QByteArray result;
-    for (const QChar qc : key) {
-        const char16_t ch = qc.unicode();
-        if (ch == u'/') {
-            result += '\\';
-        } else if ((ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z')
-                   || (ch >= u'0' && ch <= u'9') || ch == u'_' || ch == u'-' || ch == u'.') {
-            result += char(ch);
-        } else if (ch <= 0xFF) {
-            result += '%' + QByteArray::number(ch, 16).toUpper().rightJustified(2, '0');
-        } else {
-            result += "%U" + QByteArray::number(ch, 16).toUpper().rightJustified(4, '0');
-        }
+    QTemporaryFile file(folder + QStringLiteral("/.entry-XXXXXX"));
+    if (!file.open())
+        throw Unwritable;
+    {
+        QSettings probe(file.fileName(), QSettings::IniFormat);
+        probe.setValue(key, value);
+        probe.sync();
     }
-    return result;
-}
-
-bool isHexDigit(char16_t ch)
-{
-    return (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'f') || (ch >= u'A' && ch <= u'F');
-}
-
-// A text value as QSettings writes one: a leading '@' doubled, a NUL inside
-// wrapped in @String(), C-style escapes, quotes around values holding ';', ','
-// or '=' or starting or ending with a blank (unquoted, they would read as a
-// list or lose the blank).
-QByteArray escapedValue(const QString &value)
-{
-    QString text = value;
-    if (text.contains(QChar::Null))
-        text = QStringLiteral("@String(") + text + QLatin1Char(')');
-    else if (text.startsWith(QLatin1Char('@')))
-        text.prepend(QLatin1Char('@'));
-    QByteArray result;
-    bool needsQuotes = false;
-    bool escapeNextIfDigit = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t ch = text.at(i).unicode();
-        if (ch == u';' || ch == u',' || ch == u'=')
-            needsQuotes = true;
-        if (escapeNextIfDigit && isHexDigit(ch)) {
-            result += "\\x" + QByteArray::number(ch, 16);
-            continue;
-        }
-        escapeNextIfDigit = false;
-        switch (ch) {
-        case u'\0':
-            result += "\\0";
-            escapeNextIfDigit = true;
-            break;
-        case u'\a':
-            result += "\\a";
-            break;
-        case u'\b':
-            result += "\\b";
-            break;
-        case u'\f':
-            result += "\\f";
-            break;
-        case u'\n':
-            result += "\\n";
-            break;
-        case u'\r':
-            result += "\\r";
-            break;
-        case u'\t':
-            result += "\\t";
-            break;
-        case u'\v':
-            result += "\\v";
-            break;
-        case u'"':
-        case u'\\':
-            result += '\\';
-            result += char(ch);
-            break;
-        default:
-            if (ch <= 0x1F) {
-                result += "\\x" + QByteArray::number(ch, 16);
-                escapeNextIfDigit = true;
-            } else if (ch < 0x80) {
-                result += char(ch);
-            } else {
-                // A surrogate pair is one character.
-                const qsizetype length = QChar::isHighSurrogate(ch) && i + 1 < text.size()
-                                && text.at(i + 1).isLowSurrogate()
-                        ? 2
-                        : 1;
-                result += QStringView(text).mid(i, length).toUtf8();
-                i += length - 1;
-            }
-        }
-    }
-    if (needsQuotes || result.startsWith(' ') || result.endsWith(' '))
-        result = '"' + result + '"';
-    return result;
+    // QSettings replaced the file by name; read what now stands there. On a
+    // full disk it may have left a file with less or nothing in it.
+    QFile written(file.fileName());
+    if (!written.open(QIODevice::ReadOnly))
+        throw Unwritable;
+    const QByteArray data = written.readAll();
+    const QByteArray header = "[General]\n";
+    if (!data.startsWith(header) || !data.endsWith('\n') || data.count('\n') != 2)
+        throw Unwritable;
+    return data.sliced(header.size(), data.size() - header.size() - 1);
 }
 
 // One line as it lies in the file: its text is [start, end), its line break
@@ -200,7 +122,7 @@ QList<QByteArray> edits(const QByteArray &data, const QString &key, const QByteA
 {
     const qsizetype bodyStart = data.startsWith("\xef\xbb\xbf") ? 3 : 0;
     const QList<Line> lines = linesOf(data, bodyStart);
-    const QByteArray escaped = escapedKey(key);
+    const QByteArray escaped = entry.first(entry.indexOf('='));
     QList<qsizetype> matches; // lines of the key in [General]
     QList<qsizetype> entries; // lines of any key in [General]
     qsizetype header = -1; // the last [General] header line
@@ -329,8 +251,7 @@ std::optional<QByteArray> checkedEdit(const QByteArray &data, const Values &befo
                                       const QString &value)
 {
     const QString spelling = Settings::Store::storedSpelling(before.keys(), key);
-    const QByteArray entry
-            = escapedKey(spelling.isEmpty() ? key : spelling) + '=' + escapedValue(value);
+    const QByteArray entry = entryLine(folder, spelling.isEmpty() ? key : spelling, value);
     const Values others = without(before, key);
     const QList<QByteArray> candidates = edits(data, key, entry);
     for (const QByteArray &candidate : candidates) {
@@ -356,26 +277,23 @@ QByteArray readRegularFile(const QString &path)
     return data;
 }
 
-// True when the file already holds the value as a save would write it, and a
-// write would be allowed. Start-up writes back every value it has just read;
-// such a save then needs neither the lock nor a rewrite. The file is only
-// ever replaced whole, so an unlocked read sees one version.
+// True when the file already holds the value under the key's one spelling,
+// and a write would be allowed. Start-up writes back every value it has just
+// read; such a save then needs neither the lock nor a rewrite. The file is
+// only ever replaced whole, so an unlocked read sees one version.
 bool alreadyHolds(const QString &path, const QString &key, const QString &value)
 {
     const QFileInfo info(path);
     if (!info.isFile() || !info.isWritable() || !QFileInfo(info.path()).isWritable())
         return false;
     try {
-        const QByteArray data = readRegularFile(path);
-        const std::optional<Values> values = valuesOf(path);
-        if (!values || !gives(*values, key, value))
-            return false;
-        const QString spelling = Settings::Store::storedSpelling(values->keys(), key);
-        const QByteArray entry = escapedKey(spelling) + '=' + escapedValue(value);
-        return edits(data, key, entry).constFirst() == data;
+        readRegularFile(path);
     } catch (Failure) {
         return false;
     }
+    const std::optional<Values> values = valuesOf(path);
+    return values && gives(*values, key, value)
+            && without(*values, key).size() == values->size() - 1;
 }
 
 bool processExists(qint64 pid)
