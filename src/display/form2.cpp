@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
@@ -44,7 +45,7 @@ void setFontName(QWidget *widget, const QString &name)
     widget->setFont(font);
 }
 
-void setFontSize(QWidget *widget, std::int16_t points)
+void setFontSize(QWidget *widget, int points)
 {
     // Beyond what a window-system font accepts; a 30000-point face would
     // also cost gigabytes of glyph cache.
@@ -55,8 +56,7 @@ void setFontSize(QWidget *widget, std::int16_t points)
     widget->setFont(font);
 }
 
-template<typename Setter>
-void setFontFlag(QWidget *widget, Setter setter, bool on)
+void setFontFlag(QWidget *widget, void (QFont::*setter)(bool), bool on)
 {
     QFont font = widget->font();
     (font.*setter)(on);
@@ -207,8 +207,7 @@ Form2::Form2(QWidget *parent) : Form(parent)
                   {lblData, "lblData"},
                   {lblNotice, "lblNotice"}});
 
-    for (QWidget *child : {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(Label1),
-                           static_cast<QWidget *>(lblData), static_cast<QWidget *>(lblNotice)})
+    for (QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         child->setFocusPolicy(Qt::NoFocus);
 
     armTimer1(msecsNow());
@@ -339,12 +338,8 @@ void Form2::Form_QueryUnload()
 void Form2::Form_Resize()
 {
     if (const int size = fittedPointSize(); size != Picture1->font().pointSize()) {
-        for (QWidget *control :
-             {static_cast<QWidget *>(Picture1), static_cast<QWidget *>(lblData)}) {
-            QFont font = control->font();
-            font.setPointSize(size);
-            control->setFont(font);
-        }
+        for (QWidget *control : std::initializer_list<QWidget *>{Picture1, lblData})
+            setFontSize(control, size);
     }
     const double width = scaleWidth();
     const double height = scaleHeight();
@@ -429,8 +424,10 @@ ErrorTrap Form2::makeTrap(const char *operation)
                      });
 }
 
-void Form2::takeQuote(const QString &text, const QString &notice)
+void Form2::refreshQuote()
 {
+    QString notice;
+    const QString text = getStockQuote(&notice);
     if (!text.isEmpty()) {
         mQuoteText = text;
         mQuoteSymbol = mStockSymbol;
@@ -510,17 +507,26 @@ void Form2::ReLoadStyle()
     trap(100, [&] { lblData->setVisible(false); });
     trap(102, [&] { Picture1->setVisible(false); });
     trap(104, [&] { lblData->setCaption(getStockQuote()); });
-    trap(106, [&] { setFontName(lblData, stored(Key::FontName, "Arial")); });
-    trap(108, [&] { setFontFlag(lblData, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
-    trap(110,
-         [&] { setFontFlag(lblData, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
-    trap(112, [&] { setFontSize(lblData, Convert::toInt16(stored(Key::FontSize, "72"))); });
-    trap(114, [&] {
-        setFontFlag(lblData, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
-    });
-    trap(116, [&] {
-        setFontFlag(lblData, &QFont::setUnderline, storedFlag(Key::FontUnderLine, "False"));
-    });
+    // The stored font, one property per step, for the measuring label and
+    // then the drawing surface. The size the drawing surface takes is the
+    // chosen one, which an unattended display fits to the window.
+    const auto loadFont = [&](QWidget *control, int first) {
+        const auto flag = [&](int step, void (QFont::*setter)(bool), const QString &key,
+                              const char *defaultValue) {
+            trap(step, [&] { setFontFlag(control, setter, storedFlag(key, defaultValue)); });
+        };
+        trap(first, [&] { setFontName(control, stored(Key::FontName, "Arial")); });
+        flag(first + 2, &QFont::setBold, Key::FontBold, "True");
+        flag(first + 4, &QFont::setItalic, Key::FontItalic, "False");
+        trap(first + 6, [&] {
+            setFontSize(control, Convert::toInt16(stored(Key::FontSize, "72")));
+            if (control == Picture1)
+                mChosenPointSize = control->font().pointSize();
+        });
+        flag(first + 8, &QFont::setStrikeOut, Key::FontStrikeThru, "False");
+        flag(first + 10, &QFont::setUnderline, Key::FontUnderLine, "False");
+    };
+    loadFont(lblData, 106);
     trap(118, [&] { lblData->setForeColor(storedColor(Key::FontColor, "16777215")); });
     trap(120, [&] { lblData->setBackColor(storedColor(Key::BackgroundColor, "0")); });
     if (trap.when(122, [&] { return storedCentred(); }))
@@ -533,25 +539,8 @@ void Form2::ReLoadStyle()
     };
     trap(128, setWindowBack);
     trap(130, [&] { Colors::setBackColor(Label1, mBackColor); });
-    trap(132, [&] {
-        QString notice;
-        const QString text = getStockQuote(&notice);
-        takeQuote(text, notice);
-    });
-    trap(134, [&] { setFontName(Picture1, stored(Key::FontName, "Arial")); });
-    trap(136, [&] { setFontFlag(Picture1, &QFont::setBold, storedFlag(Key::FontBold, "True")); });
-    trap(138,
-         [&] { setFontFlag(Picture1, &QFont::setItalic, storedFlag(Key::FontItalic, "False")); });
-    trap(140, [&] {
-        setFontSize(Picture1, Convert::toInt16(stored(Key::FontSize, "72")));
-        mChosenPointSize = Picture1->font().pointSize();
-    });
-    trap(142, [&] {
-        setFontFlag(Picture1, &QFont::setStrikeOut, storedFlag(Key::FontStrikeThru, "False"));
-    });
-    trap(144, [&] {
-        setFontFlag(Picture1, &QFont::setUnderline, storedFlag(Key::FontUnderLine, "False"));
-    });
+    trap(132, [&] { refreshQuote(); });
+    loadFont(Picture1, 134);
     trap(146, setWindowBack);
     trap(148, [&] { Picture1->setForeColor(storedColor(Key::FontColor, "16777215")); });
     trap(150, [&] { Picture1->setBackColor(mBackColor); });
@@ -571,29 +560,21 @@ void Form2::Timer1_Timer()
     if (mInTick || Forms::ending())
         return;
     const QPointer<Form2> self(this);
-    // The tick may end early, and the window may be gone by then.
-    struct InTick
-    {
-        const QPointer<Form2> &form;
-        ~InTick()
-        {
-            if (form)
-                form->mInTick = false;
-        }
-    } inTick{self};
     mInTick = true;
+    // The tick may end early, and the window may be gone by then.
+    const auto endTick = qScopeGuard([&self] {
+        if (self)
+            self->mInTick = false;
+    });
     const auto alive = [&] { return self && !Forms::ending(); };
     const auto yield = [&] { QCoreApplication::processEvents(); };
+    const auto clockText = [] { return Convert::formatTimeOfDay(Clock::instance().now()); };
 
     ErrorTrap trap = makeTrap("Timer1_Timer");
     trap(100, [&] { lblData->setVisible(false); });
     trap(102, [&] { ++mTickCount; });
     if (trap.when(104, [&] { return mTickCount >= mRefreshDue; })) {
-        trap(106, [&] {
-            QString notice;
-            const QString text = getStockQuote(&notice);
-            takeQuote(text, notice);
-        });
+        trap(106, [&] { refreshQuote(); });
         if (!alive())
             return;
         trap(108, [&] { lblData->setCaption(getStockQuote()); });
@@ -610,7 +591,7 @@ void Form2::Timer1_Timer()
             for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
                 caption += pieces[i] + AppShell::CrLf;
         });
-        trap(124, [&] { caption += Convert::formatTimeOfDay(Clock::instance().now()); });
+        trap(124, [&] { caption += clockText(); });
         trap(126, yield);
         if (!alive())
             return;
@@ -635,21 +616,18 @@ void Form2::Timer1_Timer()
             // NOLINTNEXTLINE(bugprone-integer-division): the halves are whole twips on purpose
             return double(whole(Picture1->twipsWidth()) / 2 - whole(Picture1->textWidth(text)) / 2);
         };
-        for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
-            const QString &piece = pieces[i];
-            if (trap.when(140, [&] { return storedCentred(); }))
-                trap(142, [&] { Picture1->setCurrentX(centredX(piece)); });
+        // One line, centred or from the left edge. Its text is taken anew at
+        // each step, so the clock line reads the clock each time.
+        const auto printLine = [&](int first, const auto &text) {
+            if (trap.when(first, [&] { return storedCentred(); }))
+                trap(first + 2, [&] { Picture1->setCurrentX(centredX(text())); });
             else
-                trap(144, [&] { Picture1->setCurrentX(0); });
-            trap(146, [&] { Picture1->print(piece); });
-        }
-        if (trap.when(150, [&] { return storedCentred(); }))
-            trap(152, [&] {
-                Picture1->setCurrentX(centredX(Convert::formatTimeOfDay(Clock::instance().now())));
-            });
-        else
-            trap(154, [&] { Picture1->setCurrentX(0); });
-        trap(156, [&] { Picture1->print(Convert::formatTimeOfDay(Clock::instance().now())); });
+                trap(first + 4, [&] { Picture1->setCurrentX(0); });
+            trap(first + 6, [&] { Picture1->print(text()); });
+        };
+        for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
+            printLine(140, [&] { return pieces[i]; });
+        printLine(150, clockText);
         trap(158, yield);
         if (!alive())
             return;

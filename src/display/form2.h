@@ -98,8 +98,8 @@ private:
     // A trap of one of this window's operations; unattended, its reports go
     // to standard error and the notice line.
     ErrorTrap makeTrap(const char *operation);
-    // Takes the result of a fetch meant for mQuoteText.
-    void takeQuote(const QString &text, const QString &notice);
+    // Fetches the quote for mQuoteText and takes the result.
+    void refreshQuote();
     // The size the drawn lines get: the chosen one, or unattended the largest
     // up to it at which the measured lines fit the window.
     int fittedPointSize() const;

@@ -1,7 +1,7 @@
 # Keep-awake: one implementation per platform. On Windows the user32/kernel32
 # calls; elsewhere the session's screen saver service over D-Bus, plus XTEST
 # key strokes and the X screen saver reset when the program runs on X.
-target_sources(tallow-display PRIVATE keepawake.cpp keepawake.h keepawake_platform.h)
+target_sources(tallow-display PRIVATE keepawake.cpp keepawake.h)
 if(WIN32)
   target_sources(tallow-display PRIVATE keepawake_win.cpp keepawake_win32.cpp keepawake_win32.h)
 else()

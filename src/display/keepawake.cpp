@@ -2,16 +2,10 @@
 
 #include "app/conversions.h"
 #include "app/runtimeerror.h"
-#include "display/keepawake_platform.h"
 
 KeepAwake &KeepAwake::instance()
 {
     return sInstalled ? *sInstalled : production();
-}
-
-KeepAwake &KeepAwake::production()
-{
-    return platformKeepAwake();
 }
 
 std::uint8_t rightShiftKeyCode(std::int64_t lookedUp)

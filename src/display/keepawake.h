@@ -15,7 +15,7 @@ public:
     virtual void resetIdleTimer() = 0; // throws RuntimeError when the platform genuinely refuses
 
     // The installed implementation; production is the platform's, chosen at
-    // build and run time.
+    // build and run time: each platform's source file defines production().
     static KeepAwake &instance();
     static KeepAwake &production();
 

@@ -2,7 +2,6 @@
 
 #include "app/runtimeerror.h"
 #include "display/keepawake_dbus.h"
-#include "display/keepawake_platform.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -87,7 +86,7 @@ private:
 
 } // namespace
 
-KeepAwake &platformKeepAwake()
+KeepAwake &KeepAwake::production()
 {
     static SessionBusKeepAwake sessionBus;
 #ifdef TALLOW_HAVE_X11

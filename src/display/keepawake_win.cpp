@@ -1,7 +1,6 @@
 #include "display/keepawake.h"
 
 #include "app/conversions.h"
-#include "display/keepawake_platform.h"
 #include "display/keepawake_win32.h"
 
 namespace {
@@ -26,7 +25,7 @@ public:
 
 } // namespace
 
-KeepAwake &platformKeepAwake()
+KeepAwake &KeepAwake::production()
 {
     static WindowsKeepAwake windows;
     return windows;

@@ -116,8 +116,7 @@ void Form1::buildControls()
 
     // These controls have no mouse-move handler: over them the pointer stays
     // as last set.
-    for (QWidget *control : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Check1),
-                             static_cast<QWidget *>(Check4), static_cast<QWidget *>(Combo1)})
+    for (QWidget *control : std::initializer_list<QWidget *>{Text1, Check1, Check4, Combo1})
         keepPointerOnMove(control);
     setPointerOnMove(this, PointerDefault);
     Text1->installEventFilter(this);
@@ -168,16 +167,13 @@ void Form1::Form_Load()
     trap(132, [&] { Text1->setText(Settings::get(Settings::Key::Text1, "GOOG")); });
     // Appending to an empty list must not select anything: the list keeps
     // index -1 until step 138 sets it.
-    trap(134, [&] {
+    const auto addItem = [&](const QString &text) {
         const QSignalBlocker blocker(Combo1);
-        Combo1->addItem(QStringLiteral("Left Justify"));
+        Combo1->addItem(text);
         Combo1->setCurrentIndex(-1);
-    });
-    trap(136, [&] {
-        const QSignalBlocker blocker(Combo1);
-        Combo1->addItem(QStringLiteral("Center"));
-        Combo1->setCurrentIndex(-1);
-    });
+    };
+    trap(134, [&] { addItem(QStringLiteral("Left Justify")); });
+    trap(136, [&] { addItem(QStringLiteral("Center")); });
     trap(138, [&] {
         setListIndex(Combo1, Convert::toInt16(Settings::get(Settings::Key::Combo1, "0")));
     });

@@ -29,72 +29,22 @@ struct ServiceConfig
     QString token = QStringLiteral(QUOTE_SERVICE_TOKEN);
 };
 
-bool isAsciiAlnum(QChar c)
-{
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
-}
-
-// A host name, IPv4 address or bracketed IPv6 address, with an optional port:
-// nothing that could add a user, a path or a query to the URL.
+// A host name, IPv4 address or bracketed IPv6 address, with an optional port
+// of up to five digits: nothing that could add a user, a path or a query to
+// the URL.
 bool isValidHost(const QString &host)
 {
-    QStringView name = host;
-    QStringView port;
-    if (name.startsWith(QLatin1Char('['))) {
-        const qsizetype close = name.indexOf(QLatin1Char(']'));
-        if (close < 2)
-            return false;
-        for (QChar c : name.mid(1, close - 1)) {
-            const QChar lower = c.toLower();
-            const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                    || (lower >= QLatin1Char('a') && lower <= QLatin1Char('f'));
-            if (!(hex || c == QLatin1Char(':') || c == QLatin1Char('.')))
-                return false;
-        }
-        const QStringView rest = name.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return false;
-        port = rest.isEmpty() ? QStringView() : rest.mid(1);
-        if (!rest.isEmpty() && port.isEmpty())
-            return false;
-    } else {
-        const qsizetype colon = name.indexOf(QLatin1Char(':'));
-        if (colon >= 0) {
-            port = name.mid(colon + 1);
-            name = name.left(colon);
-            if (port.isEmpty())
-                return false;
-        }
-        if (name.isEmpty())
-            return false;
-        for (QChar c : name) {
-            if (!(isAsciiAlnum(c) || c == QLatin1Char('.') || c == QLatin1Char('_')
-                  || c == QLatin1Char('-')))
-                return false;
-        }
-    }
-    if (port.size() > 5)
-        return false;
-    for (QChar c : port) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    return true;
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+            QStringLiteral("(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(:[0-9]{1,5})?")));
+    return pattern.match(host).hasMatch();
 }
 
 // Six lowercase letters or digits.
 bool isValidToken(const QString &token)
 {
-    if (token.size() != 6)
-        return false;
-    for (QChar c : token) {
-        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-              || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))))
-            return false;
-    }
-    return true;
+    static const QRegularExpression pattern(
+            QRegularExpression::anchoredPattern(QStringLiteral("[a-z0-9]{6}")));
+    return pattern.match(token).hasMatch();
 }
 
 // The user's own copy: under $XDG_CONFIG_HOME when it names a folder, else
@@ -410,9 +360,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
 {
     if (reply.isEmpty()) // 102
         return {};
-    const auto mentions = [&reply](const char16_t *name) {
-        return reply.contains(QStringView(name), Qt::CaseInsensitive);
-    };
+    const auto mentions
+            = [&reply](QStringView name) { return reply.contains(name, Qt::CaseInsensitive); };
     QString result;
     QDomDocument document; // 104
     ParseError error;
@@ -430,20 +379,17 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
     } else {
         // Each line is appended only once its whole step has succeeded.
         trap(110, [&] { result = symbol + AppShell::CrLf; });
-        if (trap.when(112, [&] { return mentions(u"StockChange"); })) {
-            trap(114, [&] {
-                result += QStringLiteral("Stock Change: ")
-                        + selectText(document, QStringLiteral("QuoteData/StockChange"))
-                        + AppShell::CrLf;
-            });
-        }
-        if (trap.when(116, [&] { return mentions(u"ChangePercent"); })) {
-            trap(118, [&] {
-                result += QStringLiteral("Percentage Change: ")
-                        + selectText(document, QStringLiteral("QuoteData/ChangePercent"))
-                        + AppShell::CrLf;
-            });
-        }
+        // A labelled line for an element that the reply mentions anywhere.
+        const auto addLine = [&](int first, const QString &name, const QString &label) {
+            if (trap.when(first, [&] { return mentions(name); })) {
+                trap(first + 2, [&] {
+                    result += label + selectText(document, QStringLiteral("QuoteData/") + name)
+                            + AppShell::CrLf;
+                });
+            }
+        };
+        addLine(112, QStringLiteral("StockChange"), QStringLiteral("Stock Change: "));
+        addLine(116, QStringLiteral("ChangePercent"), QStringLiteral("Percentage Change: "));
         if (trap.when(120, [&] { return mentions(u"LastTradeAmount"); })) {
             trap(122, [&] {
                 const QDateTime fetched = Clock::instance().now();
