@@ -7,7 +7,7 @@ run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libcurl4-gnutls-dev libboost-dev nlohmann-json3-dev ca-certificates
-  libx11-dev libxtst-dev libxss-dev libfontconfig-dev
+  libx11-dev libxtst-dev libxss-dev
   fonts-liberation
 )
 test_packages=(

@@ -1,5 +1,4 @@
 #include "app/commandline.h"
-#include "app/fontwarmup.h"
 #include "app/forms.h"
 #include "app/singleinstance.h"
 #include "options/form1.h"
@@ -45,13 +44,11 @@ int main(int argc, char *argv[])
                    stderr);
         return 1;
     }
-    FontWarmUp fonts;
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("example.halvex.TallowMarquee"));
     SingleInstance instance;
     if (!instance.start())
         return 0;
-    fonts.wait();
     Forms::registerWindows();
     Forms::form1()->setStartScreen(CommandLine::screenNamed(options.screen));
     Forms::form1()->show();

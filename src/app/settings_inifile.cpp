@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QSysInfo>
@@ -63,10 +64,24 @@ bool isText(const QByteArray &data)
     return !decoder.hasError();
 }
 
-// The line QSettings writes for `key` and `value`, taken from a store of
-// that one key beside the store: the escaping of key and value is Qt's own.
+// Letters, digits, '_', '-', '.' and (in a value, between other characters)
+// blanks are written as they are.
+bool isPlain(const QString &text, bool blanksInside)
+{
+    static const QRegularExpression plainKey(
+            QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_.-]+")));
+    static const QRegularExpression plainValue(QRegularExpression::anchoredPattern(
+            QStringLiteral("([A-Za-z0-9_.-]+( [A-Za-z0-9_.-]+)*)?")));
+    return (blanksInside ? plainValue : plainKey).match(text).hasMatch();
+}
+
+// The line QSettings writes for `key` and `value`. Unless both are plain, it
+// is taken from a store of that one key beside the store, so that the
+// escaping of key and value is Qt's own.
 QByteArray entryLine(const QString &folder, const QString &key, const QString &value)
 {
+    if (isPlain(key, false) && isPlain(value, true))
+        return (key + QLatin1Char('=') + value).toLatin1();
     QTemporaryFile file(folder + QStringLiteral("/.entry-XXXXXX"));
     if (!file.open())
         throw Unwritable;

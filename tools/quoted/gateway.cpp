@@ -1,6 +1,5 @@
 #include "gateway.h"
 
-#include "platform.h"
 #include "protocol.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #include "httpfetch.h"
+#include "protocol.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <string_view>
 
@@ -31,11 +31,9 @@ size_t takeBody(char *data, size_t size, size_t count, void *user)
 size_t takeHeader(char *data, size_t size, size_t count, void *user)
 {
     const std::string_view line(data, size * count);
-    constexpr std::string_view name = "retry-after:";
+    constexpr std::string_view name = "RETRY-AFTER:";
     if (line.size() > name.size() && line.size() < 128
-        && std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
-               return a == std::tolower(static_cast<unsigned char>(b));
-           })) {
+        && upperAscii(line.substr(0, name.size())) == name) {
         std::string value(line.substr(name.size()));
         const auto first = value.find_first_not_of(" \t");
         const auto last = value.find_last_not_of(" \t\r\n");

@@ -16,23 +16,8 @@ namespace quoted {
 
 namespace {
 
-// Closes a WinHTTP handle when it goes out of scope.
-class Handle
-{
-public:
-    explicit Handle(HINTERNET handle) : mHandle(handle) { }
-    ~Handle()
-    {
-        if (mHandle)
-            WinHttpCloseHandle(mHandle);
-    }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    operator HINTERNET() const { return mHandle; }
-
-private:
-    HINTERNET mHandle;
-};
+// A WinHTTP handle, closed when it goes out of scope.
+using Handle = std::unique_ptr<void, decltype(&WinHttpCloseHandle)>;
 
 // One request's state, shared with WinHTTP's callbacks. WinHTTP may call back
 // after fetchOverHttp() gave up at its deadline, so the state lives until the
@@ -224,23 +209,27 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     // The requests run asynchronously so that one deadline bounds the whole
     // exchange: WinHTTP's own timeouts bound each step (and are not kept
     // everywhere). The system's proxy settings apply, except to this computer.
-    const Handle session(WinHttpOpen(
-            L"tallow-quoted",
-            isLoopback(host) ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    const Handle session(WinHttpOpen(L"tallow-quoted",
+                                     isLoopback(host) ? WINHTTP_ACCESS_TYPE_NO_PROXY
+                                                      : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                                     WINHTTP_FLAG_ASYNC),
+                         WinHttpCloseHandle);
     if (!session) {
         reply.failure = "cannot start a request";
         return reply;
     }
     const int timeout = int(std::max(1L, timeoutMs));
-    WinHttpSetTimeouts(session, timeout, timeout, timeout, timeout);
-    const Handle connection(WinHttpConnect(session, host.c_str(), INTERNET_PORT(port), 0));
+    WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
+    const Handle connection(WinHttpConnect(session.get(), host.c_str(), INTERNET_PORT(port), 0),
+                            WinHttpCloseHandle);
     if (!connection)
         return fail(GetLastError());
     const Handle request(
-            WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+            WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                WINHTTP_DEFAULT_ACCEPT_TYPES,
-                               parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+                               parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0),
+            WinHttpCloseHandle);
     if (!request)
         return fail(GetLastError());
 
@@ -248,8 +237,8 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     // the request handle closes.
     auto *owner = new std::shared_ptr<Exchange>(exchange);
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(owner);
-    if (!WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)
-        || WinHttpSetStatusCallback(request, onStatus,
+    if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)
+        || WinHttpSetStatusCallback(request.get(), onStatus,
                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS
                                             | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE
                                             | WINHTTP_CALLBACK_FLAG_HANDLES,
@@ -265,9 +254,10 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     // are decoded where WinHTTP can; the decoded bytes count to the limit.
     DWORD disabled
             = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
-    WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
     DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_ALL;
-    WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DECOMPRESSION, &decompression,
+                     sizeof decompression);
 
     // Starts one step and waits for its end: 0, or why it failed.
     const auto step = [&](auto start) -> DWORD {
@@ -282,20 +272,20 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
         return exchange->error;
     };
     if (const DWORD error = step([&] {
-            return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+            return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                       WINHTTP_NO_REQUEST_DATA, 0, 0, context);
         }))
         return fail(error);
-    if (const DWORD error = step([&] { return WinHttpReceiveResponse(request, nullptr); }))
+    if (const DWORD error = step([&] { return WinHttpReceiveResponse(request.get(), nullptr); }))
         return fail(error);
 
     DWORD status = 0, size = sizeof status;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         return fail(GetLastError());
     wchar_t retryAfter[128] = L"";
     size = sizeof retryAfter;
-    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX,
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX,
                             retryAfter, &size, WINHTTP_NO_HEADER_INDEX))
         reply.retryAfter = retryAfterSeconds(retryAfter);
 
@@ -303,7 +293,7 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     constexpr const char *kTooLarge = "reply over 1 MiB refused";
     DWORD declared = 0;
     size = sizeof declared;
-    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX)
         && declared > kMaxProviderReply) {
         reply.failure = kTooLarge;
@@ -311,7 +301,8 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     }
     for (;;) {
         if (const DWORD error = step([&] {
-                return WinHttpReadData(request, exchange->buffer, sizeof exchange->buffer, nullptr);
+                return WinHttpReadData(request.get(), exchange->buffer, sizeof exchange->buffer,
+                                       nullptr);
             }))
             return fail(error);
         const std::lock_guard lock(exchange->mutex);

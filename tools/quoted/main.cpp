@@ -9,7 +9,6 @@
 #include "quotebook.h"
 #include "service.h"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -17,12 +16,7 @@
 #include <set>
 #include <thread>
 
-#ifndef QUOTE_SERVICE_TOKEN
-#define QUOTE_SERVICE_TOKEN "tlwmqe"
-#endif
-#ifndef TALLOW_VERSION
-#define TALLOW_VERSION "unknown"
-#endif
+// CMake defines QUOTE_SERVICE_TOKEN (the default LicenseKey) and TALLOW_VERSION.
 
 namespace quoted {
 extern const std::string_view kBuiltInQuotes; // quotes.csv, compiled in
@@ -106,16 +100,14 @@ public:
 
     bool load()
     {
-        if (mPath.empty()) {
-            std::vector<std::string> problems;
-            auto table = parseTable(kBuiltInQuotes, problems);
-            for (const auto &problem : problems)
-                logLine("built-in table: " + problem);
-            if (table)
-                mTable = std::make_shared<Table>(std::move(*table));
-            return mTable != nullptr;
-        }
-        current();
+        if (!mPath.empty())
+            return current() != nullptr;
+        std::vector<std::string> problems;
+        auto table = parseTable(kBuiltInQuotes, problems);
+        for (const auto &problem : problems)
+            logLine("built-in table: " + problem);
+        if (table)
+            mTable = std::make_shared<Table>(std::move(*table));
         return mTable != nullptr;
     }
 
@@ -178,22 +170,16 @@ struct Options
 bool parseListen(std::string_view value, Options &options)
 {
     const auto colon = value.rfind(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == value.size()
-        || value.size() - colon > 6)
+    if (colon == std::string_view::npos || colon == 0 || value.size() - colon > 6)
         return false;
     std::string host(value.substr(0, colon));
     if (host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    int port = 0;
-    for (char c : value.substr(colon + 1)) {
-        if (c < '0' || c > '9')
-            return false;
-        port = port * 10 + (c - '0');
-    }
-    if (host.empty() || port > 65535)
+    const auto port = parseNumber<unsigned>(value.substr(colon + 1));
+    if (!port || host.empty() || *port > 65535)
         return false;
     options.host = host;
-    options.port = port;
+    options.port = int(*port);
     return true;
 }
 
@@ -205,12 +191,10 @@ int usageError(const std::string &message)
 
 bool parseSeconds(const std::string &value, std::chrono::seconds &out)
 {
-    long long seconds = -1;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (ec != std::errc() || end != value.data() + value.size() || seconds < 0
-        || seconds > 365LL * 86400)
+    const auto seconds = parseNumber<long long>(value);
+    if (!seconds || *seconds < 0 || *seconds > 365LL * 86400)
         return false;
-    out = std::chrono::seconds(seconds);
+    out = std::chrono::seconds(*seconds);
     return true;
 }
 
@@ -288,10 +272,7 @@ std::string loadApiKey(const Options &options)
     } else if (const char *variable = std::getenv(kKeyVariable)) {
         text = variable;
     }
-    const auto first = text.find_first_not_of(" \t\r");
-    const auto last = text.find_last_not_of(" \t\r");
-    const std::string key
-            = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    const std::string key(trimBlanks(text, " \t\r"));
     const std::string where = options.keyFile.empty()
             ? std::string("the environment variable ") + kKeyVariable
             : "the API key file " + options.keyFile;

@@ -70,6 +70,18 @@ std::string escapeForLog(std::string_view text)
     return out;
 }
 
+std::string fixedPoint(std::int64_t units, int decimals, bool withSign)
+{
+    const char *sign = units < 0 ? "-" : withSign && units > 0 ? "+" : "";
+    const std::int64_t scale = decimals == 4 ? 10000 : 100;
+    const std::int64_t magnitude = units < 0 ? -units : units;
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign,
+                  static_cast<long long>(magnitude / scale), decimals,
+                  static_cast<long long>(magnitude % scale));
+    return text;
+}
+
 std::string upperAscii(std::string_view text)
 {
     std::string out(text);
@@ -86,12 +98,12 @@ std::string utcText(std::int64_t unixTime, const char *format)
     return std::string(text, std::strftime(text, sizeof text, format, &tm));
 }
 
-std::string_view trimBlanks(std::string_view text)
+std::string_view trimBlanks(std::string_view text, std::string_view blanks)
 {
-    const auto first = text.find_first_not_of(" \t");
+    const auto first = text.find_first_not_of(blanks);
     if (first == std::string_view::npos)
         return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 std::string quoteDataXml(std::string_view symbol,

@@ -3,8 +3,10 @@
 // text that goes into replies and log lines.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,14 +31,33 @@ std::string quoteDataXml(std::string_view symbol,
 // non-ASCII byte) and the backslash are written as \xNN.
 std::string escapeForLog(std::string_view text);
 
+// `units` hundredths (`decimals` 2) or ten-thousandths (`decimals` 4) written
+// as a decimal number, with "-" when negative and, when `withSign`, "+" when
+// positive.
+std::string fixedPoint(std::int64_t units, int decimals, bool withSign);
+
 // `text` with its ASCII letters in upper case.
 std::string upperAscii(std::string_view text);
 
 // The time `unixTime` in UTC, as strftime writes it with `format`.
 std::string utcText(std::int64_t unixTime, const char *format);
 
-// `text` without the ASCII blanks (spaces and tabs) around it.
-std::string_view trimBlanks(std::string_view text);
+// `text` without the `blanks` around it: by default ASCII spaces and tabs.
+std::string_view trimBlanks(std::string_view text, std::string_view blanks = " \t");
+
+// `text` read whole as a number by std::from_chars, which also takes the
+// `options` (a base for integers); nothing when `text` holds anything else or
+// the number does not fit in `Number`.
+template<typename Number, typename... Options>
+std::optional<Number> parseNumber(std::string_view text, Options... options)
+{
+    Number value{};
+    const auto [end, ec]
+            = std::from_chars(text.data(), text.data() + text.size(), value, options...);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
 
 // True for well-formed UTF-8 without control characters, i.e. text that can be
 // echoed into an XML document as it is.

@@ -1,22 +1,18 @@
 #include "providers.h"
 
-#include "platform.h"
 #include "protocol.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
+#include <optional>
 
 namespace quoted {
 
 namespace {
 
 using nlohmann::json;
-using Fields = QuoteFields;
 
 constexpr std::int64_t kDefaultPauseSeconds = 60;
 constexpr std::int64_t kMaxPauseSeconds = 3600; // however long a provider asks us to wait
@@ -36,7 +32,7 @@ std::optional<double> number(const json &object, const char *name)
     const auto it = object.find(name);
     if (it == object.end())
         return std::nullopt;
-    double value = 0;
+    std::optional<double> value;
     if (it->is_number()) {
         value = it->get<double>();
     } else if (it->is_string()) {
@@ -45,13 +41,9 @@ std::optional<double> number(const json &object, const char *name)
             s.remove_suffix(1);
         if (!s.empty() && s.front() == '+')
             s.remove_prefix(1);
-        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-        if (s.empty() || ec != std::errc() || end != s.data() + s.size())
-            return std::nullopt;
-    } else {
-        return std::nullopt;
+        value = parseNumber<double>(s);
     }
-    if (!std::isfinite(value) || std::abs(value) > kMaxFigure)
+    if (!value || !std::isfinite(*value) || std::abs(*value) > kMaxFigure)
         return std::nullopt;
     return value;
 }
@@ -70,12 +62,7 @@ std::string decimal(double value, int decimals, bool withSign)
     const std::int64_t micro = std::llround(std::abs(value) * 1e6);
     const std::int64_t step = decimals == 4 ? 100 : 10000;
     const std::int64_t units = (micro + step / 2) / step;
-    const std::int64_t scale = decimals == 4 ? 10000 : 100;
-    const char *sign = units == 0 ? "" : value < 0 ? "-" : withSign ? "+" : "";
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%lld.%0*lld", sign, static_cast<long long>(units / scale),
-                  decimals, static_cast<long long>(units % scale));
-    return text;
+    return fixedPoint(value < 0 ? -units : units, decimals, withSign);
 }
 
 int decimalsFor(double last)
@@ -92,7 +79,7 @@ struct Figures
     std::int64_t unixTime = 0; // when the provider gives the trade's time
 };
 
-Fields format(const Figures &f)
+QuoteFields format(const Figures &f)
 {
     const int places = decimalsFor(f.last);
     std::optional<double> change = f.change;
@@ -106,7 +93,7 @@ Fields format(const Figures &f)
             percent = computed;
     }
 
-    Fields fields{{"LastTradeAmount", decimal(f.last, places, false)}};
+    QuoteFields fields{{"LastTradeAmount", decimal(f.last, places, false)}};
     if (!f.dateTime.empty())
         fields.emplace_back("LastTradeDateTime", f.dateTime);
     if (change)
@@ -132,10 +119,8 @@ Fields format(const Figures &f)
 
 std::int64_t retryAfterSeconds(const std::string &value)
 {
-    std::int64_t seconds = 0;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (!value.empty() && ec == std::errc() && end == value.data() + value.size())
-        return std::clamp<std::int64_t>(seconds, 1, kMaxPauseSeconds);
+    if (const auto seconds = parseNumber<std::int64_t>(value))
+        return std::clamp<std::int64_t>(*seconds, 1, kMaxPauseSeconds);
     return kDefaultPauseSeconds;
 }
 

@@ -1,50 +1,18 @@
 #include "quotebook.h"
-#include "platform.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 
 namespace quoted {
 
 namespace {
-
-std::string upper(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
-}
-
-std::string_view trim(std::string_view s)
-{
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
 
 std::vector<std::string_view> split(std::string_view s, char sep)
 {
     std::vector<std::string_view> parts;
     for (size_t start = 0;;) {
         const auto end = s.find(sep, start);
-        parts.push_back(trim(s.substr(start, end - start)));
+        parts.push_back(trimBlanks(s.substr(start, end - start), " \t\r"));
         if (end == std::string_view::npos)
             return parts;
         start = end + 1;
@@ -54,12 +22,10 @@ std::vector<std::string_view> split(std::string_view s, char sep)
 // A positive price of at most a billion, rounded to cents.
 std::optional<Cents> parsePrice(std::string_view s)
 {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value)
-        || value <= 0 || value > 1e9)
+    const auto value = parseNumber<double>(s);
+    if (!value || !std::isfinite(*value) || *value <= 0 || *value > 1e9)
         return std::nullopt;
-    const Cents cents = std::llround(value * 100);
+    const Cents cents = std::llround(*value * 100);
     return cents > 0 ? std::optional<Cents>(cents) : std::nullopt;
 }
 
@@ -80,23 +46,11 @@ std::uint64_t hashText(std::string_view s) // FNV-1a
     return h;
 }
 
-std::string money(Cents cents, bool withSign)
-{
-    const char *sign = cents < 0 ? "-" : (withSign && cents > 0 ? "+" : "");
-    const Cents a = cents < 0 ? -cents : cents;
-    std::string text = sign;
-    text += std::to_string(a / 100);
-    text += '.';
-    text += char('0' + a / 10 % 10);
-    text += char('0' + a % 10);
-    return text;
-}
-
 } // namespace
 
 const Listing *Table::find(std::string_view symbol) const
 {
-    const auto it = bySymbol.find(upper(symbol));
+    const auto it = bySymbol.find(upperAscii(symbol));
     return it == bySymbol.end() ? nullptr : &it->second;
 }
 
@@ -113,15 +67,15 @@ std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &
         return std::nullopt;
     }
 
-    std::vector<std::string> header; // column names, compared in lower case
+    std::vector<std::string> header; // column names, compared in upper case
     for (const auto name : split(lines[row], ','))
-        header.push_back(lower(name));
+        header.push_back(upperAscii(name));
     const auto column = [&](std::string_view name) {
         const auto it = std::find(header.begin(), header.end(), name);
         return it == header.end() ? -1 : int(it - header.begin());
     };
-    const int symbolCol = column("symbol"), closeCol = column("previous_close"),
-              lastCol = column("last");
+    const int symbolCol = column("SYMBOL"), closeCol = column("PREVIOUS_CLOSE"),
+              lastCol = column("LAST");
     if (symbolCol < 0 || closeCol < 0) {
         problems.push_back("header must name the columns symbol and previous_close");
         return std::nullopt;
@@ -150,7 +104,7 @@ std::optional<Table> parseTable(std::string_view csv, std::vector<std::string> &
         } else {
             listing.previousClose = *close;
             listing.last = last;
-            const std::string key = upper(listing.symbol);
+            const std::string key = upperAscii(listing.symbol);
             if (!table.bySymbol.emplace(key, std::move(listing)).second)
                 problems.push_back(where + "duplicate symbol " + escapeForLog(key) + " ignored");
         }
@@ -173,7 +127,7 @@ Quote quoteAt(const Listing &listing, std::int64_t slot)
     const std::int64_t day = slot >= 0 ? slot / kSlotsPerDay : (slot + 1) / kSlotsPerDay - 1;
     const Cents bound = listing.previousClose / 10;
     const Cents maxStep = std::max<Cents>(1, listing.previousClose / 250);
-    const std::uint64_t seed = mix(hashText(upper(listing.symbol)) ^ mix(std::uint64_t(day)));
+    const std::uint64_t seed = mix(hashText(upperAscii(listing.symbol)) ^ mix(std::uint64_t(day)));
     Cents offset = 0;
     for (std::int64_t s = day * kSlotsPerDay; s <= slot; ++s) {
         const std::uint64_t h = mix(seed + std::uint64_t(s));
@@ -199,20 +153,20 @@ std::string quoteXml(std::string_view symbol, const Quote *quote, std::string_vi
     // Hundredths of a percent, rounded half away from zero.
     const Cents basis = (std::abs(change) * 20000 + quote->previousClose)
             / (2 * quote->previousClose) * (change < 0 ? -1 : 1);
-    const std::string percent = money(basis, false);
+    const std::string percent = fixedPoint(basis, 2, false);
     const char *percentSign = change > 0 ? "+" : (change < 0 && basis == 0 ? "-" : "");
 
     const std::string stamp = utcText(quote->slot * kSlotSeconds, "%Y-%m-%dT%H:%M:%S");
 
     return quoteDataXml(symbol,
-                        {{"LastTradeAmount", money(quote->last, false)},
+                        {{"LastTradeAmount", fixedPoint(quote->last, 2, false)},
                          {"LastTradeDateTime", stamp},
-                         {"StockChange", money(change, true)},
+                         {"StockChange", fixedPoint(change, 2, true)},
                          {"ChangePercent", percentSign + percent + "%"},
-                         {"OpenAmount", money(quote->open, false)},
-                         {"DayHigh", money(quote->high, false)},
-                         {"DayLow", money(quote->low, false)},
-                         {"PrevCls", money(quote->previousClose, false)},
+                         {"OpenAmount", fixedPoint(quote->open, 2, false)},
+                         {"DayHigh", fixedPoint(quote->high, 2, false)},
+                         {"DayLow", fixedPoint(quote->low, 2, false)},
+                         {"PrevCls", fixedPoint(quote->previousClose, 2, false)},
                          {"StockVolume", std::to_string(quote->volume)}},
                         notice);
 }

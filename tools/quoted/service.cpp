@@ -13,7 +13,6 @@
 #include <boost/beast/http/write.hpp>
 
 #include <atomic>
-#include <ctime>
 #include <optional>
 
 namespace quoted {
@@ -73,12 +72,13 @@ void quoteReply(Response &res, std::string xml, std::int64_t maxAge, std::int64_
     res.body() = std::move(xml);
 }
 
-int hexValue(char c)
+// The response to a provider-mode quote from the gateway's answer.
+void answerFromGateway(Response &response, const Gateway::Answer &answer)
 {
-    return c >= '0' && c <= '9'    ? c - '0'
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                   : -1;
+    if (answer.status == 200)
+        quoteReply(response, answer.body, answer.maxAge, answer.quoteTime);
+    else
+        plain(response, http::int_to_status(unsigned(answer.status)), answer.body);
 }
 
 // Percent-decoding with '+' for a blank, as HTML forms encode queries.
@@ -86,14 +86,14 @@ std::string decodeQueryPart(std::string_view s)
 {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '+') {
-            out += ' ';
-        } else if (s[i] == '%' && i + 2 < s.size() + 0 && hexValue(s[i + 1]) >= 0
-                   && hexValue(s[i + 2]) >= 0) {
-            out += char(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+        const std::string_view hex = s.substr(i + 1, 2);
+        const auto byte = s[i] == '%' && hex.size() == 2 ? parseNumber<unsigned char>(hex, 16)
+                                                         : std::nullopt;
+        if (byte) {
+            out += char(*byte);
             i += 2;
         } else {
-            out += s[i];
+            out += s[i] == '+' ? ' ' : s[i];
         }
     }
     return out;
@@ -129,8 +129,7 @@ bool headersAcceptable(const Request &req)
 {
     int lengths = 0;
     for (const auto &field : req) {
-        for (const std::string_view text :
-             {std::string_view(field.name_string()), std::string_view(field.value())})
+        for (const std::string_view text : {field.name_string(), field.value()})
             for (unsigned char c : text)
                 if ((c < 0x20 && c != '\t') || c == 0x7f)
                     return false;
@@ -161,16 +160,8 @@ int unreadableStatus(const boost::system::error_code &ec, std::string_view buffe
 
 std::string requestLogLine(const Request &request, int status)
 {
-    return escapeForLog(std::string_view(request.method_string())) + " "
-            + escapeForLog(std::string_view(request.target())) + " " + std::to_string(status);
-}
-
-Response unreadable(int status)
-{
-    Response res;
-    plain(res, status);
-    res.keep_alive(false);
-    return res;
+    return escapeForLog(request.method_string()) + " " + escapeForLog(request.target()) + " "
+            + std::to_string(status);
 }
 
 Routed route(const Service &service, const Request &req, std::chrono::system_clock::time_point now)
@@ -185,12 +176,11 @@ Routed route(const Service &service, const Request &req, std::chrono::system_clo
             = path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
     if (target.size() > kMaxTargetBytes) {
         plain(res, 414);
-        routed.close = true;
     } else if (path != kQuotePath) {
-        plain(res, http::status::not_found, "404 Not Found");
+        plain(res, 404);
     } else if (req.method() != http::verb::get && req.method() != http::verb::head) {
         res.set(http::field::allow, "GET, HEAD");
-        plain(res, http::status::method_not_allowed, "405 Method Not Allowed");
+        plain(res, 405);
     } else if (queryValue(query, "LicenseKey") != service.token) {
         plain(res, http::status::forbidden, "403 Forbidden: missing or wrong LicenseKey");
     } else if (const std::string symbol(trimBlanks(queryValue(query, "StockSymbol").value_or("")));
@@ -216,14 +206,6 @@ Routed route(const Service &service, const Request &req, std::chrono::system_clo
     if (res.result_int() == 400 || res.result_int() == 413 || res.result_int() == 414)
         routed.close = true;
     return routed;
-}
-
-void answerFromGateway(Response &response, const Gateway::Answer &answer)
-{
-    if (answer.status == 200)
-        quoteReply(response, answer.body, answer.maxAge, answer.quoteTime);
-    else
-        plain(response, http::int_to_status(unsigned(answer.status)), answer.body);
 }
 
 struct Server::Impl
@@ -310,8 +292,9 @@ private:
     void refuse(int status)
     {
         mRequest = mParser && mParser->is_header_done() ? mParser->get() : Request();
-        mResponse = unreadable(status);
-        mClose = true;
+        mResponse = Response();
+        plain(mResponse, status);
+        mClose = true; // write() then answers with "Connection: close"
         write();
     }
 
@@ -368,14 +351,12 @@ private:
     {
         beast::error_code ignored;
         mStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        mBuffer.clear();
         mStream.expires_after(std::chrono::milliseconds(1600));
         drain();
     }
     void drain()
     {
-        if (mBuffer.size() > 0)
-            mBuffer.clear();
+        mBuffer.clear();
         mStream.async_read_some(mBuffer.prepare(4096),
                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                                     self->mBuffer.commit(n);

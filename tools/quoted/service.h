@@ -44,9 +44,6 @@ struct Routed
 Routed route(const Service &service, const Request &request,
              std::chrono::system_clock::time_point now);
 
-// The response to a provider-mode quote from the gateway's answer.
-void answerFromGateway(Response &response, const Gateway::Answer &answer);
-
 // The checks the parser leaves to us: one Content-Length of digits only, never
 // beside a Transfer-Encoding, and no control bytes in any header. A request
 // that fails them is answered 400 and its connection closed.
@@ -56,9 +53,6 @@ bool headersAcceptable(const Request &request);
 // what the connection holds): 400, 413 or 414, or 0 when the connection is
 // just closed (the client went away or overran its deadline).
 int unreadableStatus(const boost::system::error_code &error, std::string_view buffered);
-
-// The response to a request that could not be read.
-Response unreadable(int status);
 
 // The request log line: method, target (both escaped) and status.
 std::string requestLogLine(const Request &request, int status);
