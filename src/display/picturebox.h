@@ -46,7 +46,6 @@ public:
     double textWidth(const QString &text) const; // twips
     double textHeight() const; // twips, one line
 
-    double currentX() const { return mCurrentX; }
     void setCurrentX(double x) { mCurrentX = x; }
 
     // Clears the surface and moves the drawing position to the top left.

@@ -34,6 +34,14 @@ protected:
     }
 };
 
+// List index -1 (no selection) up to the last item; anything else throws.
+void setListIndex(QComboBox *list, int index)
+{
+    if (index < -1 || index >= list->count())
+        throw RuntimeError(Errors::InvalidPropertyValue);
+    list->setCurrentIndex(index);
+}
+
 } // namespace
 
 Form1 *Forms::form1()
@@ -250,13 +258,6 @@ void Form1::Combo1_Change()
     runUntrapped("Form1.Combo1_Change", [&] {
         Settings::save(Settings::Key::Combo1, QString::number(Combo1->currentIndex()));
     });
-}
-
-void Form1::setListIndex(QComboBox *list, int index)
-{
-    if (index < -1 || index >= list->count())
-        throw RuntimeError(Errors::InvalidPropertyValue);
-    list->setCurrentIndex(index);
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -47,9 +47,6 @@ public:
 
     bool openingDisplay() const { return mOpeningDisplay; }
 
-    // List index -1 (no selection) up to the last item; anything else throws.
-    static void setListIndex(QComboBox *list, int index);
-
     // The two options the display sets when it loads.
     QCheckBox *hideHintBox() const override { return Check1; }
     QCheckBox *keepAwakeBox() const override { return Check4; }

@@ -139,28 +139,19 @@ void Form3::PushButton1_Click()
 bool Form3::eventFilter(QObject *watched, QEvent *event)
 {
     const bool overSwatch = watched == Label1 || watched == Label2;
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-        if (overSwatch)
-            return true;
-        break;
-    case QEvent::MouseButtonRelease:
-        // A click: the left button pressed and released over the swatch.
-        if (overSwatch) {
-            const auto *mouse = static_cast<QMouseEvent *>(event);
-            auto *label = static_cast<QLabel *>(watched);
-            if (mouse->button() == Qt::LeftButton
-                && label->rect().contains(mouse->position().toPoint())) {
-                if (label == Label1)
-                    Label1_Click();
-                else
-                    Label2_Click();
-            }
-            return true;
+    if (overSwatch && event->type() == QEvent::MouseButtonPress)
+        return true;
+    // A click: the left button pressed and released over the swatch.
+    if (overSwatch && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton
+            && static_cast<QLabel *>(watched)->rect().contains(mouse->position().toPoint())) {
+            if (watched == Label1)
+                Label1_Click();
+            else
+                Label2_Click();
         }
-        break;
-    default:
-        break;
+        return true;
     }
     return Form::eventFilter(watched, event);
 }
