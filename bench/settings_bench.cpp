@@ -22,24 +22,21 @@ void fillStore()
         Settings::save(key, QStringLiteral("1"));
 }
 
-void saveChangedValue(benchmark::State &state)
+// Saves that alternate between two values of `key`: `format` with 0 and 1.
+void saveChangedValue(benchmark::State &state, const QString &key, const QString &format)
 {
     fillStore();
     int n = 0;
     for (auto _ : state)
-        Settings::save(Settings::Key::Text1, QStringLiteral("MSFT%1").arg(++n % 2));
+        Settings::save(key, format.arg(++n % 2));
 }
-BENCHMARK(saveChangedValue)->Unit(benchmark::kMicrosecond)->Repetitions(5);
-
+BENCHMARK_CAPTURE(saveChangedValue, plain, Settings::Key::Text1, QStringLiteral("MSFT%1"))
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(5);
 // A key with a blank, and a value with a comma: both need escaping.
-void saveEscapedValue(benchmark::State &state)
-{
-    fillStore();
-    int n = 0;
-    for (auto _ : state)
-        Settings::save(Settings::Key::FontColor, QStringLiteral("1,%1").arg(++n % 2));
-}
-BENCHMARK(saveEscapedValue)->Unit(benchmark::kMicrosecond)->Repetitions(5);
+BENCHMARK_CAPTURE(saveChangedValue, escaped, Settings::Key::FontColor, QStringLiteral("1,%1"))
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(5);
 
 void saveStoredValue(benchmark::State &state)
 {
