@@ -201,7 +201,6 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     const auto fail = [&](DWORD code) {
         const std::lock_guard lock(exchange->mutex);
         reply.failure = failureText(code, hostText, port, elapsedMs(), exchange->secureFlags);
-        reply.status = 0;
         reply.body.clear();
         return reply;
     };

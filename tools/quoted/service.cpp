@@ -220,7 +220,7 @@ struct Server::Impl
     asio::steady_timer acceptPause{io};
     asio::thread_pool workers{kWorkers};
     std::atomic<std::size_t> connections{0};
-    std::size_t maxConnections = 0;
+    const std::size_t maxConnections = connectionLimit();
 };
 
 namespace {
@@ -403,10 +403,7 @@ void Server::Impl::accept()
     });
 }
 
-Server::Server(Service service) : mImpl(std::make_unique<Impl>(std::move(service)))
-{
-    mImpl->maxConnections = connectionLimit();
-}
+Server::Server(Service service) : mImpl(std::make_unique<Impl>(std::move(service))) { }
 
 Server::~Server()
 {
