@@ -466,8 +466,7 @@ QString Form2::noticeText() const
         if (!mFetchFault.isEmpty())
             parts.append(mFetchFault);
     }
-    for (const QString &fault : mFaults)
-        parts.append(fault);
+    parts.append(mFaults.values());
     if (!mServiceNotice.isEmpty())
         parts.append(mServiceNotice);
     return parts.join(QStringLiteral(" \u00B7 "));

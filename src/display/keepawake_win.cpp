@@ -11,16 +11,16 @@ namespace {
 class WindowsKeepAwake : public KeepAwake
 {
 public:
-    void pressRightShift() override
+    void pressRightShift() override { sendRightShift(false); }
+    void releaseRightShift() override { sendRightShift(true); }
+    void resetIdleTimer() override { Win32KeepAwake::requireSystemOnce(); }
+
+private:
+    static void sendRightShift(bool release)
     {
         Win32KeepAwake::sendRightShift(Convert::toByte(Win32KeepAwake::rightShiftScanCode()),
-                                       false);
+                                       release);
     }
-    void releaseRightShift() override
-    {
-        Win32KeepAwake::sendRightShift(Convert::toByte(Win32KeepAwake::rightShiftScanCode()), true);
-    }
-    void resetIdleTimer() override { Win32KeepAwake::requireSystemOnce(); }
 };
 
 } // namespace
