@@ -58,15 +58,11 @@ void PictureBox::cls()
     pushChanges();
 }
 
-void PictureBox::print(const QString &text, bool lineEnd)
+void PictureBox::print(const QString &text)
 {
     mItems.append({text, mCurrentX, mCurrentY});
-    if (lineEnd) {
-        mCurrentX = 0;
-        mCurrentY += textHeight();
-    } else {
-        mCurrentX += textWidth(text);
-    }
+    mCurrentX = 0;
+    mCurrentY += textHeight();
     pushChanges();
 }
 

@@ -50,9 +50,9 @@ public:
 
     // Clears the surface and moves the drawing position to the top left.
     void cls();
-    // Draws `text` at the drawing position; with a line end the position moves
-    // to the left edge one text line lower.
-    void print(const QString &text, bool lineEnd = true);
+    // Draws `text` at the drawing position, then moves the position to the
+    // left edge one text line lower.
+    void print(const QString &text);
 
     const QList<Printed> &printed() const { return mItems; }
 
