@@ -267,17 +267,14 @@ bool loadReply(QDomDocument &document, const QString &reply, ParseError &error)
     return document.setContent(reply, false, &error.reason, &error.line, &error.column);
 }
 
-// The text of the first element on the path "Root/Child": the root element
-// must carry the first name, then its first child element of the second name.
+// The text of the root element QuoteData's first child element `name`.
 // Names are matched as written in the reply, so a default namespace is
 // invisible while a prefixed element does not match.
-QString selectText(const QDomDocument &document, const QString &path)
+QString selectText(const QDomDocument &document, const QString &name)
 {
-    const QString root = path.section(QLatin1Char('/'), 0, 0);
-    const QString child = path.section(QLatin1Char('/'), 1, 1);
     const QDomElement top = document.documentElement();
-    const QDomElement node = top.tagName() == root ? top.firstChildElement(child) : QDomElement();
-    if (node.isNull())
+    const QDomElement node = top.firstChildElement(name);
+    if (top.tagName() != QLatin1String("QuoteData") || node.isNull())
         throw RuntimeError(Errors::ObjectNotSet);
     return node.text();
 }
@@ -382,10 +379,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
         // A labelled line for an element that the reply mentions anywhere.
         const auto addLine = [&](int first, const QString &name, const QString &label) {
             if (trap.when(first, [&] { return mentions(name); })) {
-                trap(first + 2, [&] {
-                    result += label + selectText(document, QStringLiteral("QuoteData/") + name)
-                            + AppShell::CrLf;
-                });
+                trap(first + 2,
+                     [&] { result += label + selectText(document, name) + AppShell::CrLf; });
             }
         };
         addLine(112, QStringLiteral("StockChange"), QStringLiteral("Stock Change: "));
@@ -393,8 +388,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
         if (trap.when(120, [&] { return mentions(u"LastTradeAmount"); })) {
             trap(122, [&] {
                 const QDateTime fetched = Clock::instance().now();
-                result += selectText(document, QStringLiteral("QuoteData/LastTradeAmount"))
-                        + AppShell::CrLf + Convert::formatTimeOfDay(fetched);
+                result += selectText(document, QStringLiteral("LastTradeAmount")) + AppShell::CrLf
+                        + Convert::formatTimeOfDay(fetched);
             });
         }
         if (notice)
