@@ -213,8 +213,6 @@ Form2::Form2(QWidget *parent) : Form(parent)
     armTimer1(msecsNow());
 }
 
-Form2::~Form2() = default;
-
 double Form2::scaleWidth() const
 {
     return double(width()) * TwipsPerPixel;

@@ -16,8 +16,6 @@ PictureBox::PictureBox(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-PictureBox::~PictureBox() = default;
-
 void PictureBox::setForeColor(std::uint32_t color)
 {
     mForeColor = color;

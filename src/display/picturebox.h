@@ -29,7 +29,6 @@ public:
     };
 
     explicit PictureBox(QWidget *parent = nullptr);
-    ~PictureBox() override;
 
     void setForeColor(std::uint32_t color);
     void setBackColor(std::uint32_t color);
