@@ -482,8 +482,6 @@ void Form2::updateNotice()
 
 void Form2::placeNotice()
 {
-    if (!lblNotice)
-        return;
     // The hint's margin from the edges, in the quote's colours.
     QPalette palette = lblNotice->palette();
     palette.setColor(QPalette::Window, Colors::toQColor(mBackColor));
