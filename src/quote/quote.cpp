@@ -32,20 +32,12 @@ struct ServiceConfig
 // A host name, IPv4 address or bracketed IPv6 address, with an optional port
 // of up to five digits: nothing that could add a user, a path or a query to
 // the URL.
-bool isValidHost(const QString &host)
-{
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-            QStringLiteral("(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(:[0-9]{1,5})?")));
-    return pattern.match(host).hasMatch();
-}
+const QRegularExpression HostPattern(QRegularExpression::anchoredPattern(
+        QStringLiteral("(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(:[0-9]{1,5})?")));
 
 // Six lowercase letters or digits.
-bool isValidToken(const QString &token)
-{
-    static const QRegularExpression pattern(
-            QRegularExpression::anchoredPattern(QStringLiteral("[a-z0-9]{6}")));
-    return pattern.match(token).hasMatch();
-}
+const QRegularExpression
+        TokenPattern(QRegularExpression::anchoredPattern(QStringLiteral("[a-z0-9]{6}")));
 
 // The user's own copy: under $XDG_CONFIG_HOME when it names a folder, else
 // under ~/.config, as the desktop's base-directory rules say.
@@ -102,9 +94,15 @@ ServiceConfig readServiceConfig()
                                     .arg(path, file.errorString()));
         return config;
     }
-    const auto reportBad = [&path](const QString &key, const QString &value, const char *wanted) {
+    // Whether the whole value matches the key's pattern; a value that does
+    // not is reported.
+    const auto valid = [&path](const QString &key, const QString &value,
+                               const QRegularExpression &pattern, const char *wanted) {
+        if (pattern.match(value).hasMatch())
+            return true;
         reportConfigProblem(QStringLiteral("%1: ignoring %2=\"%3\": %4; using the built-in value")
                                     .arg(path, key, value, QLatin1String(wanted)));
+        return false;
     };
     bool inSection = false;
     const QStringList lines = QString::fromUtf8(file.read(sizeLimit)).split(QLatin1Char('\n'));
@@ -123,15 +121,11 @@ ServiceConfig readServiceConfig()
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
         if (key.compare(u"Host", Qt::CaseInsensitive) == 0) {
-            if (isValidHost(value))
+            if (valid(key, value, HostPattern, "not a host name or address with an optional port"))
                 config.host = value;
-            else
-                reportBad(key, value, "not a host name or address with an optional port");
         } else if (key.compare(u"LicenseKey", Qt::CaseInsensitive) == 0) {
-            if (isValidToken(value))
+            if (valid(key, value, TokenPattern, "not six lowercase letters or digits"))
                 config.token = value;
-            else
-                reportBad(key, value, "not six lowercase letters or digits");
         }
     }
     return config;
