@@ -112,13 +112,11 @@ Form &optionsWindow()
     return *form;
 }
 
-// The options window's two options.
+// The options window's two options: the window registered as the options
+// window always offers them.
 DisplayOptions &options()
 {
-    auto *options = dynamic_cast<DisplayOptions *>(&optionsWindow());
-    if (!options)
-        throw RuntimeError(Errors::ObjectNotSet);
-    return *options;
+    return dynamic_cast<DisplayOptions &>(optionsWindow());
 }
 
 qint64 msecsNow()
