@@ -339,14 +339,14 @@ void Form2::Form_Resize()
     }
     const double width = scaleWidth();
     const double height = scaleHeight();
+    // The lines' block, as high as the measured lines, centred top to bottom.
+    const float top = static_cast<float>(height / 2 - double(lblData->twipsHeight()) / 2);
     lblData->setTwipsLeft(0);
     lblData->setTwipsWidth(static_cast<float>(width));
-    lblData->setTwipsTop(static_cast<float>(height / 2 - double(lblData->twipsHeight()) / 2));
+    lblData->setTwipsTop(top);
     lblData->setVisible(false);
     Picture1->setVisible(false);
-    const float pictureHeight = lblData->twipsHeight();
-    Picture1->setTwipsGeometry(0, static_cast<float>(height / 2 - double(pictureHeight) / 2),
-                               static_cast<float>(width), pictureHeight);
+    Picture1->setTwipsGeometry(0, top, static_cast<float>(width), lblData->twipsHeight());
 }
 
 int Form2::fittedPointSize() const
