@@ -305,14 +305,6 @@ QString withLineEnd(const QString &reason)
     return reason.endsWith(AppShell::CrLf) ? reason : reason + AppShell::CrLf;
 }
 
-// The encoding named by a charset parameter or an encoding declaration.
-std::optional<QStringConverter::Encoding> namedEncoding(const QByteArray &name)
-{
-    if (name.isEmpty())
-        return std::nullopt;
-    return QStringConverter::encodingForName(name.constData());
-}
-
 // The charset parameter of a Content-Type header value, "" when absent.
 QByteArray charsetOf(const QByteArray &contentType)
 {
@@ -336,10 +328,11 @@ QString decodeReply(const QByteArray &body, const QByteArray &contentType)
 {
     std::optional<QStringConverter::Encoding> encoding
             = QStringConverter::encodingForData(body, u'<');
+    // An absent name ("") names no encoding.
     if (!encoding)
-        encoding = namedEncoding(charsetOf(contentType));
+        encoding = QStringConverter::encodingForName(charsetOf(contentType).constData());
     if (!encoding)
-        encoding = namedEncoding(declaredEncoding(body));
+        encoding = QStringConverter::encodingForName(declaredEncoding(body).constData());
     QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
     return decoder(body);
 }
