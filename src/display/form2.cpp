@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace {
 
@@ -38,10 +39,12 @@ constexpr int VkEscape = 27;
 constexpr int VkShift = 16;
 
 // Font properties are set one at a time, as each is its own step.
-void setFontName(QWidget *widget, const QString &name)
+template<typename Value>
+void setFontProperty(QWidget *widget, void (QFont::*setter)(Value),
+                     std::type_identity_t<Value> value)
 {
     QFont font = widget->font();
-    font.setFamily(name);
+    (font.*setter)(value);
     widget->setFont(font);
 }
 
@@ -51,16 +54,7 @@ void setFontSize(QWidget *widget, int points)
     // also cost gigabytes of glyph cache.
     if (points < 1 || points > 2160)
         throw RuntimeError(Errors::InvalidPropertyValue);
-    QFont font = widget->font();
-    font.setPointSize(points);
-    widget->setFont(font);
-}
-
-void setFontFlag(QWidget *widget, void (QFont::*setter)(bool), bool on)
-{
-    QFont font = widget->font();
-    (font.*setter)(on);
-    widget->setFont(font);
+    setFontProperty(widget, &QFont::setPointSize, points);
 }
 
 QString stored(const QString &key, const char *defaultValue)
@@ -506,9 +500,10 @@ void Form2::ReLoadStyle()
     const auto loadFont = [&](QWidget *control, int first) {
         const auto flag = [&](int step, void (QFont::*setter)(bool), const QString &key,
                               const char *defaultValue) {
-            trap(step, [&] { setFontFlag(control, setter, storedFlag(key, defaultValue)); });
+            trap(step, [&] { setFontProperty(control, setter, storedFlag(key, defaultValue)); });
         };
-        trap(first, [&] { setFontName(control, stored(Key::FontName, "Arial")); });
+        trap(first,
+             [&] { setFontProperty(control, &QFont::setFamily, stored(Key::FontName, "Arial")); });
         flag(first + 2, &QFont::setBold, Key::FontBold, "True");
         flag(first + 4, &QFont::setItalic, Key::FontItalic, "False");
         trap(first + 6, [&] {
