@@ -422,7 +422,6 @@ void Form2::refreshQuote()
         mQuoteText = text;
         mQuoteSymbol = mStockSymbol;
         mServiceNotice = notice;
-        mHasQuote = true;
         mQuoteTime = Clock::instance().now();
         mFailedFetches = 0;
         mRefreshDue = RefreshTicks;
@@ -438,7 +437,6 @@ void Form2::refreshQuote()
     if (mQuoteSymbol != mStockSymbol) {
         mQuoteText.clear();
         mServiceNotice.clear();
-        mHasQuote = false;
     }
     constexpr int retries = int(std::size(RetryTicks));
     mRefreshDue = mFailedFetches < retries ? RetryTicks[mFailedFetches] : RefreshTicks;
@@ -450,9 +448,10 @@ QString Form2::noticeText() const
 {
     QStringList parts;
     if (sUnattended && mFailedFetches > 0) {
-        parts.append(mHasQuote ? QStringLiteral("Quote as of %1, service unreachable")
-                                         .arg(mQuoteTime.toString(QStringLiteral("HH:mm")))
-                               : QStringLiteral("Service unreachable"));
+        parts.append(mQuoteText.isEmpty()
+                             ? QStringLiteral("Service unreachable")
+                             : QStringLiteral("Quote as of %1, service unreachable")
+                                       .arg(mQuoteTime.toString(QStringLiteral("HH:mm"))));
         if (!mFetchFault.isEmpty())
             parts.append(mFetchFault);
     }

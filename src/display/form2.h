@@ -117,7 +117,6 @@ private:
     int mChosenPointSize = 0;
     int mRefreshDue = RefreshTicks;
     int mFailedFetches = 0;
-    bool mHasQuote = false;
     QString mQuoteSymbol;
     QDateTime mQuoteTime;
     QString mServiceNotice;
