@@ -16,7 +16,6 @@
 #include "display/windowhints.h"
 #include "quote/quote.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QKeyEvent>

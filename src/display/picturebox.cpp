@@ -8,8 +8,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <cmath>
-
 PictureBox::PictureBox(QWidget *parent) : QWidget(parent)
 {
     // paintEvent fills its own background from the back colour.

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QColor>
-#include <QFont>
 #include <QList>
 #include <QString>
 #include <QWidget>
