@@ -83,16 +83,13 @@ int keyCode(const QKeyEvent *event)
     const int key = event->key();
     if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
         return key;
-    switch (key) {
-    case Qt::Key_Escape:
+    if (key == Qt::Key_Escape)
         return VkEscape;
-    case Qt::Key_Shift:
+    if (key == Qt::Key_Shift)
         return VkShift;
-    default:
-        if (const int letter = latinLetterOfKey(event))
-            return letter;
-        return 0xFF; // any other key: it only has to be none of the above
-    }
+    if (const int letter = latinLetterOfKey(event))
+        return letter;
+    return 0xFF; // any other key: it only has to be none of the above
 }
 
 // The options window, through the registry: the display does not know its
