@@ -10,10 +10,11 @@
 namespace quoted {
 
 // One provider request: HTTPS with certificate verification, at most
-// `timeoutMs`, replies over kMaxProviderReply refused. A Retry-After given as
-// an HTTP date comes back in seconds from now.
+// kProviderTimeoutMs, replies over kMaxProviderReply refused. A Retry-After
+// given as an HTTP date comes back in seconds from now.
+constexpr long kProviderTimeoutMs = 10000;
 constexpr std::size_t kMaxProviderReply = 1 << 20;
-ProviderReply fetchOverHttp(const std::string &url, long timeoutMs);
+ProviderReply fetchOverHttp(const std::string &url);
 
 // Sets the HTTP library up; call once, before any thread starts.
 void startFetching();

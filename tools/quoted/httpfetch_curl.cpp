@@ -48,7 +48,7 @@ void startFetching()
     curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
+ProviderReply fetchOverHttp(const std::string &url)
 {
     ProviderReply reply;
     CURL *curl = curl_easy_init();
@@ -60,7 +60,7 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // timeouts without signals: many threads fetch
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kProviderTimeoutMs);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);

@@ -164,11 +164,11 @@ bool isLoopback(const std::wstring &host)
 
 void startFetching() { }
 
-ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
+ProviderReply fetchOverHttp(const std::string &url)
 {
     ProviderReply reply;
     const auto started = std::chrono::steady_clock::now();
-    const auto deadline = started + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = started + std::chrono::milliseconds(kProviderTimeoutMs);
     const auto elapsedMs = [started] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - started)
@@ -218,7 +218,7 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
         reply.failure = "cannot start a request";
         return reply;
     }
-    const int timeout = int(std::max(1L, timeoutMs));
+    const int timeout = int(kProviderTimeoutMs);
     WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
     const Handle connection(WinHttpConnect(session.get(), host.c_str(), INTERNET_PORT(port), 0),
                             WinHttpCloseHandle);

@@ -28,7 +28,6 @@ using namespace quoted;
 
 constexpr std::size_t kMaxDataFileSize = 16 << 20;
 constexpr std::size_t kMaxKeyFileSize = 4096;
-constexpr long kProviderTimeoutMs = 10000;
 constexpr const char *kKeyVariable = "TALLOW_QUOTED_API_KEY";
 constexpr const char *kSampleNotice
         = "tallow-quoted: sample mode: the prices served are simulated, not real quotes";
@@ -313,9 +312,8 @@ int main(int argc, char **argv)
                 + std::to_string(settings.cache.count()) + " s, stale quotes up to "
                 + std::to_string(settings.maxStale.count()) + " s)");
         gateway = std::make_unique<Gateway>(
-                std::move(settings),
-                [](const std::string &url) { return fetchOverHttp(url, kProviderTimeoutMs); },
-                [] { return std::chrono::steady_clock::now(); }, logLine);
+                std::move(settings), fetchOverHttp, [] { return std::chrono::steady_clock::now(); },
+                logLine);
     } else {
         if (!source.load()) {
             std::fprintf(stderr, "tallow-quoted: no usable quote table %s\n",
