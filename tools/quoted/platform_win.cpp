@@ -66,13 +66,11 @@ LRESULT CALLBACK stopWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE: // taskkill without /F
         SetEvent(stopRequested);
         return 0;
-    case WM_QUERYENDSESSION:
-        return TRUE;
     case WM_ENDSESSION:
         if (wParam)
             SetEvent(stopRequested);
         return 0;
-    default:
+    default: // WM_QUERYENDSESSION too: the default lets the session end
         return DefWindowProcW(window, message, wParam, lParam);
     }
 }
