@@ -16,7 +16,6 @@
 #include "display/windowhints.h"
 #include "quote/quote.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QKeyEvent>
@@ -31,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace {
 
@@ -38,10 +38,12 @@ constexpr int VkEscape = 27;
 constexpr int VkShift = 16;
 
 // Font properties are set one at a time, as each is its own step.
-void setFontName(QWidget *widget, const QString &name)
+template<typename Value>
+void setFontProperty(QWidget *widget, void (QFont::*setter)(Value),
+                     std::type_identity_t<Value> value)
 {
     QFont font = widget->font();
-    font.setFamily(name);
+    (font.*setter)(value);
     widget->setFont(font);
 }
 
@@ -51,16 +53,7 @@ void setFontSize(QWidget *widget, int points)
     // also cost gigabytes of glyph cache.
     if (points < 1 || points > 2160)
         throw RuntimeError(Errors::InvalidPropertyValue);
-    QFont font = widget->font();
-    font.setPointSize(points);
-    widget->setFont(font);
-}
-
-void setFontFlag(QWidget *widget, void (QFont::*setter)(bool), bool on)
-{
-    QFont font = widget->font();
-    (font.*setter)(on);
-    widget->setFont(font);
+    setFontProperty(widget, &QFont::setPointSize, points);
 }
 
 QString stored(const QString &key, const char *defaultValue)
@@ -90,16 +83,13 @@ int keyCode(const QKeyEvent *event)
     const int key = event->key();
     if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
         return key;
-    switch (key) {
-    case Qt::Key_Escape:
+    if (key == Qt::Key_Escape)
         return VkEscape;
-    case Qt::Key_Shift:
+    if (key == Qt::Key_Shift)
         return VkShift;
-    default:
-        if (const int letter = latinLetterOfKey(event))
-            return letter;
-        return 0xFF; // any other key: it only has to be none of the above
-    }
+    if (const int letter = latinLetterOfKey(event))
+        return letter;
+    return 0xFF; // any other key: it only has to be none of the above
 }
 
 // The options window, through the registry: the display does not know its
@@ -112,13 +102,11 @@ Form &optionsWindow()
     return *form;
 }
 
-// The options window's two options.
+// The options window's two options: the window registered as the options
+// window always offers them.
 DisplayOptions &options()
 {
-    auto *options = dynamic_cast<DisplayOptions *>(&optionsWindow());
-    if (!options)
-        throw RuntimeError(Errors::ObjectNotSet);
-    return *options;
+    return dynamic_cast<DisplayOptions &>(optionsWindow());
 }
 
 qint64 msecsNow()
@@ -212,8 +200,6 @@ Form2::Form2(QWidget *parent) : Form(parent)
 
     armTimer1(msecsNow());
 }
-
-Form2::~Form2() = default;
 
 double Form2::scaleWidth() const
 {
@@ -343,14 +329,14 @@ void Form2::Form_Resize()
     }
     const double width = scaleWidth();
     const double height = scaleHeight();
+    // The lines' block, as high as the measured lines, centred top to bottom.
+    const float top = static_cast<float>(height / 2 - double(lblData->twipsHeight()) / 2);
     lblData->setTwipsLeft(0);
     lblData->setTwipsWidth(static_cast<float>(width));
-    lblData->setTwipsTop(static_cast<float>(height / 2 - double(lblData->twipsHeight()) / 2));
+    lblData->setTwipsTop(top);
     lblData->setVisible(false);
     Picture1->setVisible(false);
-    const float pictureHeight = lblData->twipsHeight();
-    Picture1->setTwipsGeometry(0, static_cast<float>(height / 2 - double(pictureHeight) / 2),
-                               static_cast<float>(width), pictureHeight);
+    Picture1->setTwipsGeometry(0, top, static_cast<float>(width), lblData->twipsHeight());
 }
 
 int Form2::fittedPointSize() const
@@ -432,7 +418,6 @@ void Form2::refreshQuote()
         mQuoteText = text;
         mQuoteSymbol = mStockSymbol;
         mServiceNotice = notice;
-        mHasQuote = true;
         mQuoteTime = Clock::instance().now();
         mFailedFetches = 0;
         mRefreshDue = RefreshTicks;
@@ -448,7 +433,6 @@ void Form2::refreshQuote()
     if (mQuoteSymbol != mStockSymbol) {
         mQuoteText.clear();
         mServiceNotice.clear();
-        mHasQuote = false;
     }
     constexpr int retries = int(std::size(RetryTicks));
     mRefreshDue = mFailedFetches < retries ? RetryTicks[mFailedFetches] : RefreshTicks;
@@ -460,9 +444,10 @@ QString Form2::noticeText() const
 {
     QStringList parts;
     if (sUnattended && mFailedFetches > 0) {
-        parts.append(mHasQuote ? QStringLiteral("Quote as of %1, service unreachable")
-                                         .arg(mQuoteTime.toString(QStringLiteral("HH:mm")))
-                               : QStringLiteral("Service unreachable"));
+        parts.append(mQuoteText.isEmpty()
+                             ? QStringLiteral("Service unreachable")
+                             : QStringLiteral("Quote as of %1, service unreachable")
+                                       .arg(mQuoteTime.toString(QStringLiteral("HH:mm"))));
         if (!mFetchFault.isEmpty())
             parts.append(mFetchFault);
     }
@@ -484,8 +469,6 @@ void Form2::updateNotice()
 
 void Form2::placeNotice()
 {
-    if (!lblNotice)
-        return;
     // The hint's margin from the edges, in the quote's colours.
     QPalette palette = lblNotice->palette();
     palette.setColor(QPalette::Window, Colors::toQColor(mBackColor));
@@ -512,9 +495,10 @@ void Form2::ReLoadStyle()
     const auto loadFont = [&](QWidget *control, int first) {
         const auto flag = [&](int step, void (QFont::*setter)(bool), const QString &key,
                               const char *defaultValue) {
-            trap(step, [&] { setFontFlag(control, setter, storedFlag(key, defaultValue)); });
+            trap(step, [&] { setFontProperty(control, setter, storedFlag(key, defaultValue)); });
         };
-        trap(first, [&] { setFontName(control, stored(Key::FontName, "Arial")); });
+        trap(first,
+             [&] { setFontProperty(control, &QFont::setFamily, stored(Key::FontName, "Arial")); });
         flag(first + 2, &QFont::setBold, Key::FontBold, "True");
         flag(first + 4, &QFont::setItalic, Key::FontItalic, "False");
         trap(first + 6, [&] {

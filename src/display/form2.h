@@ -36,7 +36,6 @@ public:
     static constexpr int Timer1Margin = 2;
 
     explicit Form2(QWidget *parent = nullptr);
-    ~Form2() override;
 
     void Form_Load() override;
     void Form_QueryUnload() override;
@@ -118,7 +117,6 @@ private:
     int mChosenPointSize = 0;
     int mRefreshDue = RefreshTicks;
     int mFailedFetches = 0;
-    bool mHasQuote = false;
     QString mQuoteSymbol;
     QDateTime mQuoteTime;
     QString mServiceNotice;

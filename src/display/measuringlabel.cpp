@@ -14,8 +14,6 @@ MeasuringLabel::MeasuringLabel(QWidget *parent) : QWidget(parent)
     autoSize();
 }
 
-MeasuringLabel::~MeasuringLabel() = default;
-
 void MeasuringLabel::setCaption(const QString &caption)
 {
     mCaption = caption;

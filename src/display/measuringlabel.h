@@ -16,7 +16,6 @@ public:
     enum Alignment { LeftJustify = 0, RightJustify = 1, Center = 2 };
 
     explicit MeasuringLabel(QWidget *parent = nullptr);
-    ~MeasuringLabel() override;
 
     QString caption() const { return mCaption; }
     void setCaption(const QString &caption);

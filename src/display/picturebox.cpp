@@ -8,15 +8,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <cmath>
-
 PictureBox::PictureBox(QWidget *parent) : QWidget(parent)
 {
     // paintEvent fills its own background from the back colour.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
-
-PictureBox::~PictureBox() = default;
 
 void PictureBox::setForeColor(std::uint32_t color)
 {
@@ -58,15 +54,11 @@ void PictureBox::cls()
     pushChanges();
 }
 
-void PictureBox::print(const QString &text, bool lineEnd)
+void PictureBox::print(const QString &text)
 {
     mItems.append({text, mCurrentX, mCurrentY});
-    if (lineEnd) {
-        mCurrentX = 0;
-        mCurrentY += textHeight();
-    } else {
-        mCurrentX += textWidth(text);
-    }
+    mCurrentX = 0;
+    mCurrentY += textHeight();
     pushChanges();
 }
 

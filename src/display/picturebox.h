@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QColor>
-#include <QFont>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -29,7 +27,6 @@ public:
     };
 
     explicit PictureBox(QWidget *parent = nullptr);
-    ~PictureBox() override;
 
     void setForeColor(std::uint32_t color);
     void setBackColor(std::uint32_t color);
@@ -50,9 +47,9 @@ public:
 
     // Clears the surface and moves the drawing position to the top left.
     void cls();
-    // Draws `text` at the drawing position; with a line end the position moves
-    // to the left edge one text line lower.
-    void print(const QString &text, bool lineEnd = true);
+    // Draws `text` at the drawing position, then moves the position to the
+    // left edge one text line lower.
+    void print(const QString &text);
 
     const QList<Printed> &printed() const { return mItems; }
 

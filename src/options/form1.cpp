@@ -68,8 +68,6 @@ Form1::Form1(QWidget *parent) : Form(parent)
     buildControls();
 }
 
-Form1::~Form1() = default;
-
 void Form1::buildControls()
 {
     const auto frame = [this](const QString &caption, QRect geometry) {

@@ -26,7 +26,6 @@ class Form1 : public Form, public DisplayOptions
 
 public:
     explicit Form1(QWidget *parent = nullptr);
-    ~Form1() override;
 
     void Form_Load() override;
     void Form_QueryUnload() override;

@@ -37,8 +37,6 @@ Form3::Form3(QWidget *parent) : Form(parent)
     buildControls();
 }
 
-Form3::~Form3() = default;
-
 void Form3::buildControls()
 {
     const auto frame = [this](const QString &caption, QRect geometry) {

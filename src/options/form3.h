@@ -24,7 +24,6 @@ class Form3 : public Form
 
 public:
     explicit Form3(QWidget *parent = nullptr);
-    ~Form3() override;
 
     void Form_Load() override;
     void Form_Unload() override;

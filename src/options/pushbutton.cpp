@@ -17,8 +17,6 @@ PushButton::PushButton(const QString &caption, QWidget *parent) : QPushButton(ca
     setMouseTracking(true);
 }
 
-PushButton::~PushButton() = default;
-
 void PushButton::mouseMoveEvent(QMouseEvent *event)
 {
     emit mouseMoved();

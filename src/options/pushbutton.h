@@ -10,7 +10,6 @@ class PushButton : public QPushButton
 
 public:
     explicit PushButton(const QString &caption, QWidget *parent = nullptr);
-    ~PushButton() override;
 
 signals:
     void mouseMoved();

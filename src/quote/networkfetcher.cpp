@@ -138,8 +138,6 @@ Outcome fetch(const QUrl &url, std::chrono::milliseconds timeLimit, qsizetype bo
     } else {
         outcome.contentType = reply->rawHeader("Content-Type");
     }
-    if (!outcome.failure.isEmpty())
-        outcome.body.clear();
     return outcome;
 }
 

@@ -32,20 +32,12 @@ struct ServiceConfig
 // A host name, IPv4 address or bracketed IPv6 address, with an optional port
 // of up to five digits: nothing that could add a user, a path or a query to
 // the URL.
-bool isValidHost(const QString &host)
-{
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-            QStringLiteral("(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(:[0-9]{1,5})?")));
-    return pattern.match(host).hasMatch();
-}
+const QRegularExpression HostPattern(QRegularExpression::anchoredPattern(
+        QStringLiteral("(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(:[0-9]{1,5})?")));
 
 // Six lowercase letters or digits.
-bool isValidToken(const QString &token)
-{
-    static const QRegularExpression pattern(
-            QRegularExpression::anchoredPattern(QStringLiteral("[a-z0-9]{6}")));
-    return pattern.match(token).hasMatch();
-}
+const QRegularExpression
+        TokenPattern(QRegularExpression::anchoredPattern(QStringLiteral("[a-z0-9]{6}")));
 
 // The user's own copy: under $XDG_CONFIG_HOME when it names a folder, else
 // under ~/.config, as the desktop's base-directory rules say.
@@ -102,9 +94,15 @@ ServiceConfig readServiceConfig()
                                     .arg(path, file.errorString()));
         return config;
     }
-    const auto reportBad = [&path](const QString &key, const QString &value, const char *wanted) {
+    // Whether the whole value matches the key's pattern; a value that does
+    // not is reported.
+    const auto valid = [&path](const QString &key, const QString &value,
+                               const QRegularExpression &pattern, const char *wanted) {
+        if (pattern.match(value).hasMatch())
+            return true;
         reportConfigProblem(QStringLiteral("%1: ignoring %2=\"%3\": %4; using the built-in value")
                                     .arg(path, key, value, QLatin1String(wanted)));
+        return false;
     };
     bool inSection = false;
     const QStringList lines = QString::fromUtf8(file.read(sizeLimit)).split(QLatin1Char('\n'));
@@ -123,15 +121,11 @@ ServiceConfig readServiceConfig()
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
         if (key.compare(u"Host", Qt::CaseInsensitive) == 0) {
-            if (isValidHost(value))
+            if (valid(key, value, HostPattern, "not a host name or address with an optional port"))
                 config.host = value;
-            else
-                reportBad(key, value, "not a host name or address with an optional port");
         } else if (key.compare(u"LicenseKey", Qt::CaseInsensitive) == 0) {
-            if (isValidToken(value))
+            if (valid(key, value, TokenPattern, "not six lowercase letters or digits"))
                 config.token = value;
-            else
-                reportBad(key, value, "not six lowercase letters or digits");
         }
     }
     return config;
@@ -267,17 +261,14 @@ bool loadReply(QDomDocument &document, const QString &reply, ParseError &error)
     return document.setContent(reply, false, &error.reason, &error.line, &error.column);
 }
 
-// The text of the first element on the path "Root/Child": the root element
-// must carry the first name, then its first child element of the second name.
+// The text of the root element QuoteData's first child element `name`.
 // Names are matched as written in the reply, so a default namespace is
 // invisible while a prefixed element does not match.
-QString selectText(const QDomDocument &document, const QString &path)
+QString selectText(const QDomDocument &document, const QString &name)
 {
-    const QString root = path.section(QLatin1Char('/'), 0, 0);
-    const QString child = path.section(QLatin1Char('/'), 1, 1);
     const QDomElement top = document.documentElement();
-    const QDomElement node = top.tagName() == root ? top.firstChildElement(child) : QDomElement();
-    if (node.isNull())
+    const QDomElement node = top.firstChildElement(name);
+    if (top.tagName() != QLatin1String("QuoteData") || node.isNull())
         throw RuntimeError(Errors::ObjectNotSet);
     return node.text();
 }
@@ -314,14 +305,6 @@ QString withLineEnd(const QString &reason)
     return reason.endsWith(AppShell::CrLf) ? reason : reason + AppShell::CrLf;
 }
 
-// The encoding named by a charset parameter or an encoding declaration.
-std::optional<QStringConverter::Encoding> namedEncoding(const QByteArray &name)
-{
-    if (name.isEmpty())
-        return std::nullopt;
-    return QStringConverter::encodingForName(name.constData());
-}
-
 // The charset parameter of a Content-Type header value, "" when absent.
 QByteArray charsetOf(const QByteArray &contentType)
 {
@@ -345,10 +328,11 @@ QString decodeReply(const QByteArray &body, const QByteArray &contentType)
 {
     std::optional<QStringConverter::Encoding> encoding
             = QStringConverter::encodingForData(body, u'<');
+    // An absent name ("") names no encoding.
     if (!encoding)
-        encoding = namedEncoding(charsetOf(contentType));
+        encoding = QStringConverter::encodingForName(charsetOf(contentType).constData());
     if (!encoding)
-        encoding = namedEncoding(declaredEncoding(body));
+        encoding = QStringConverter::encodingForName(declaredEncoding(body).constData());
     QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
     return decoder(body);
 }
@@ -382,10 +366,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
         // A labelled line for an element that the reply mentions anywhere.
         const auto addLine = [&](int first, const QString &name, const QString &label) {
             if (trap.when(first, [&] { return mentions(name); })) {
-                trap(first + 2, [&] {
-                    result += label + selectText(document, QStringLiteral("QuoteData/") + name)
-                            + AppShell::CrLf;
-                });
+                trap(first + 2,
+                     [&] { result += label + selectText(document, name) + AppShell::CrLf; });
             }
         };
         addLine(112, QStringLiteral("StockChange"), QStringLiteral("Stock Change: "));
@@ -393,8 +375,8 @@ QString buildQuoteText(ErrorTrap &trap, const QString &symbol, const QString &re
         if (trap.when(120, [&] { return mentions(u"LastTradeAmount"); })) {
             trap(122, [&] {
                 const QDateTime fetched = Clock::instance().now();
-                result += selectText(document, QStringLiteral("QuoteData/LastTradeAmount"))
-                        + AppShell::CrLf + Convert::formatTimeOfDay(fetched);
+                result += selectText(document, QStringLiteral("LastTradeAmount")) + AppShell::CrLf
+                        + Convert::formatTimeOfDay(fetched);
             });
         }
         if (notice)
