@@ -11,20 +11,12 @@ namespace quoted {
 
 namespace {
 
-struct Transfer
-{
-    ProviderReply *reply;
-    bool tooLarge = false;
-};
-
 size_t takeBody(char *data, size_t size, size_t count, void *user)
 {
-    auto *t = static_cast<Transfer *>(user);
-    if (t->reply->body.size() + size * count > kMaxProviderReply) {
-        t->tooLarge = true;
-        return 0; // ends the transfer
-    }
-    t->reply->body.append(data, size * count);
+    auto *body = static_cast<std::string *>(user);
+    if (body->size() + size * count > kMaxProviderReply)
+        return 0; // ends the transfer with CURLE_WRITE_ERROR
+    body->append(data, size * count);
     return size * count;
 }
 
@@ -44,7 +36,7 @@ size_t takeHeader(char *data, size_t size, size_t count, void *user)
             value = at > 0 ? std::to_string(std::max<std::int64_t>(1, at - std::time(nullptr)))
                            : std::string();
         }
-        static_cast<Transfer *>(user)->reply->retryAfter = value;
+        static_cast<ProviderReply *>(user)->retryAfter = value;
     }
     return size * count;
 }
@@ -59,7 +51,6 @@ void startFetching()
 ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
 {
     ProviderReply reply;
-    Transfer transfer{&reply};
     CURL *curl = curl_easy_init();
     if (!curl) {
         reply.failure = "cannot start a request";
@@ -79,11 +70,12 @@ ProviderReply fetchOverHttp(const std::string &url, long timeoutMs)
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxProviderReply));
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, takeBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, takeHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
     const CURLcode result = curl_easy_perform(curl);
-    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
+    // Only takeBody() makes a write fail; the size limit also refuses a declared length.
+    if (result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED)
         reply.failure = "reply over 1 MiB refused";
     else if (result != CURLE_OK)
         reply.failure = error[0] ? error : curl_easy_strerror(result);

@@ -90,6 +90,16 @@ void logLine(const std::string &message)
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+// `text` read as a table, each of its problems logged after `where`; null when unusable.
+std::shared_ptr<const Table> parseLogged(std::string_view text, const std::string &where)
+{
+    std::vector<std::string> problems;
+    auto table = parseTable(text, problems);
+    for (const auto &problem : problems)
+        logLine(where + problem);
+    return table ? std::make_shared<const Table>(std::move(*table)) : nullptr;
+}
+
 // The table being served. With a data file, every request checks the file's
 // identity, size and modification time and reloads it when any changed; a file
 // that is missing or unusable leaves the last good table in place.
@@ -100,15 +110,9 @@ public:
 
     bool load()
     {
-        if (!mPath.empty())
-            return current() != nullptr;
-        std::vector<std::string> problems;
-        auto table = parseTable(kBuiltInQuotes, problems);
-        for (const auto &problem : problems)
-            logLine("built-in table: " + problem);
-        if (table)
-            mTable = std::make_shared<Table>(std::move(*table));
-        return mTable != nullptr;
+        if (mPath.empty())
+            mTable = parseLogged(kBuiltInQuotes, "built-in table: ");
+        return current() != nullptr;
     }
 
     std::shared_ptr<const Table> current()
@@ -132,10 +136,7 @@ public:
         // The stamp is only a hint: the file may have been swapped since.
         std::string text;
         const std::string failure = readRegularFile(mPath, kMaxDataFileSize, text);
-        std::vector<std::string> problems;
-        auto table = failure.empty() ? parseTable(text, problems) : std::nullopt;
-        for (const auto &problem : problems)
-            logLine("data file " + mPath + ": " + problem);
+        auto table = failure.empty() ? parseLogged(text, "data file " + mPath + ": ") : nullptr;
         if (!table) {
             logLine("data file " + mPath + " is unusable"
                     + (failure.empty() ? std::string() : " (" + failure + ")")
@@ -143,7 +144,7 @@ public:
             return mTable;
         }
         logLine("loaded " + std::to_string(table->bySymbol.size()) + " symbols from " + mPath);
-        mTable = std::make_shared<Table>(std::move(*table));
+        mTable = std::move(table);
         return mTable;
     }
 

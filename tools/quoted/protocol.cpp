@@ -9,29 +9,18 @@ namespace quoted {
 
 namespace {
 
+// Each of the characters XML reserves, written as its entity.
 std::string xmlEscape(std::string_view s)
 {
+    constexpr std::string_view reserved = "&<>\"'";
+    constexpr const char *entities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
     std::string out;
     for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
+        const auto at = reserved.find(c);
+        if (at == std::string_view::npos)
             out += c;
-        }
+        else
+            out += entities[at];
     }
     return out;
 }

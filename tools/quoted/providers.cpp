@@ -73,18 +73,19 @@ int decimalsFor(double last)
 // The provider's figures of one quote, before formatting.
 struct Figures
 {
-    double last = 0;
-    std::optional<double> change, percent, open, high, low, previousClose, volume;
-    std::string dateTime;
-    std::int64_t unixTime = 0; // when the provider gives the trade's time
+    std::optional<double> last, change, percent, open, high, low, previousClose, volume;
+    std::optional<double> unixTime; // when the provider gives the trade's time
+    std::string dateTime; // when it gives the trade's day only
 };
 
+// The fields of a quote whose price is known.
 QuoteFields format(const Figures &f)
 {
-    const int places = decimalsFor(f.last);
+    const double last = *f.last;
+    const int places = decimalsFor(last);
     std::optional<double> change = f.change;
     if (!change && f.previousClose)
-        change = f.last - *f.previousClose;
+        change = last - *f.previousClose;
     std::optional<double> percent = f.percent;
     if (!percent && change && f.previousClose && *f.previousClose != 0) {
         // A tiny previous close makes the quotient garbage past any figure.
@@ -93,7 +94,7 @@ QuoteFields format(const Figures &f)
             percent = computed;
     }
 
-    QuoteFields fields{{"LastTradeAmount", decimal(f.last, places, false)}};
+    QuoteFields fields{{"LastTradeAmount", decimal(last, places, false)}};
     if (!f.dateTime.empty())
         fields.emplace_back("LastTradeDateTime", f.dateTime);
     if (change)
@@ -136,15 +137,21 @@ Outcome rateLimited(std::string reason, std::int64_t seconds)
 
 // A reply whose figures cannot be a quote is unusable as a whole, rather than
 // shown as a nonsense price or change.
-Outcome quoteOf(const Figures &figures)
+Outcome quoteOf(Figures figures)
 {
-    if (!(figures.last > 0))
-        return failed("implausible price " + std::to_string(figures.last));
+    if (!figures.last)
+        return failed("reply holds no price");
+    if (!(*figures.last > 0))
+        return failed("implausible price " + std::to_string(*figures.last));
     if (figures.previousClose && *figures.previousClose < 0.0001)
         return failed("implausible previous close " + std::to_string(*figures.previousClose));
-    if (figures.unixTime > kLastUnixTimeOfYear9999)
-        return failed("implausible quote time " + std::to_string(figures.unixTime));
-    return {Outcome::Quote, format(figures), {}, 0, figures.unixTime};
+    const bool timed = figures.unixTime > 0.0;
+    const std::int64_t unixTime = timed ? std::int64_t(*figures.unixTime) : 0;
+    if (unixTime > kLastUnixTimeOfYear9999)
+        return failed("implausible quote time " + std::to_string(unixTime));
+    if (timed)
+        figures.dateTime = utcText(unixTime, "%Y-%m-%dT%H:%M:%S");
+    return {Outcome::Quote, format(figures), {}, 0, unixTime};
 }
 
 Outcome finnhub(long status, const json &doc)
@@ -153,25 +160,11 @@ Outcome finnhub(long status, const json &doc)
         return failed("HTTP " + std::to_string(status) + ": " + error);
     if (status != 200)
         return failed("HTTP " + std::to_string(status));
-    const auto last = number(doc, "c");
-    if (!last)
-        return failed("reply holds no price");
-    if (*last == 0) // how finnhub answers a symbol it does not know
+    if (number(doc, "c") == 0.0) // how finnhub answers a symbol it does not know
         return {Outcome::Unknown, {}, {}, 0};
-    Figures f{*last,
-              number(doc, "d"),
-              number(doc, "dp"),
-              number(doc, "o"),
-              number(doc, "h"),
-              number(doc, "l"),
-              number(doc, "pc"),
-              std::nullopt,
-              {}};
-    if (const auto t = number(doc, "t"); t && *t > 0) {
-        f.unixTime = std::int64_t(*t);
-        f.dateTime = utcText(f.unixTime, "%Y-%m-%dT%H:%M:%S");
-    }
-    return quoteOf(f);
+    return quoteOf({number(doc, "c"), number(doc, "d"), number(doc, "dp"), number(doc, "o"),
+                    number(doc, "h"), number(doc, "l"), number(doc, "pc"), std::nullopt,
+                    number(doc, "t"), std::string()});
 }
 
 Outcome alphaVantage(long status, const json &doc)
@@ -194,22 +187,12 @@ Outcome alphaVantage(long status, const json &doc)
     if (it->empty())
         return {Outcome::Unknown, {}, {}, 0};
     const json &q = *it;
-    const auto last = number(q, "05. price");
-    if (!last)
-        return failed("reply holds no price");
-    Figures f{*last,
-              number(q, "09. change"),
-              number(q, "10. change percent"),
-              number(q, "02. open"),
-              number(q, "03. high"),
-              number(q, "04. low"),
-              number(q, "08. previous close"),
-              number(q, "06. volume"),
-              {}};
     const std::string day = text(q, "07. latest trading day"); // a date only
-    if (day.size() == 10 && isPrintableUtf8(day))
-        f.dateTime = day + "T00:00:00";
-    return quoteOf(f);
+    return quoteOf({number(q, "05. price"), number(q, "09. change"),
+                    number(q, "10. change percent"), number(q, "02. open"), number(q, "03. high"),
+                    number(q, "04. low"), number(q, "08. previous close"), number(q, "06. volume"),
+                    std::nullopt,
+                    day.size() == 10 && isPrintableUtf8(day) ? day + "T00:00:00" : std::string()});
 }
 
 Outcome twelveData(long status, const json &doc)
@@ -225,23 +208,10 @@ Outcome twelveData(long status, const json &doc)
     }
     if (status != 200)
         return failed("HTTP " + std::to_string(status));
-    const auto last = number(doc, "close");
-    if (!last)
-        return failed("reply holds no price");
-    Figures f{*last,
-              number(doc, "change"),
-              number(doc, "percent_change"),
-              number(doc, "open"),
-              number(doc, "high"),
-              number(doc, "low"),
-              number(doc, "previous_close"),
-              number(doc, "volume"),
-              {}};
-    if (const auto t = number(doc, "timestamp"); t && *t > 0) {
-        f.unixTime = std::int64_t(*t);
-        f.dateTime = utcText(f.unixTime, "%Y-%m-%dT%H:%M:%S");
-    }
-    return quoteOf(f);
+    return quoteOf({number(doc, "close"), number(doc, "change"), number(doc, "percent_change"),
+                    number(doc, "open"), number(doc, "high"), number(doc, "low"),
+                    number(doc, "previous_close"), number(doc, "volume"), number(doc, "timestamp"),
+                    std::string()});
 }
 
 // `s` as a JSON string writes it, without the quotes.

@@ -423,11 +423,8 @@ bool Server::listen(const std::string &host, int port, std::string &error)
     }
     const tcp::endpoint endpoint = *endpoints.begin();
     auto &acceptor = mImpl->acceptor;
-    if (acceptor.open(endpoint.protocol(), ec)) {
-        error = ec.message();
-        return false;
-    }
-    if (!prepareListeningSocket(std::uintptr_t(acceptor.native_handle()), error)
+    if (acceptor.open(endpoint.protocol(), ec)
+        || !prepareListeningSocket(std::uintptr_t(acceptor.native_handle()), error)
         || acceptor.bind(endpoint, ec)
         || acceptor.listen(asio::socket_base::max_listen_connections, ec)) {
         if (ec)
