@@ -12,7 +12,7 @@
 #include <cstring>
 
 // Without a display Qt's platform plugin aborts; say what is missing instead.
-static bool displayFound(int argc, char *argv[])
+static bool displayFound([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     // Qt's own options naming a platform or a display, with one dash or two.
@@ -28,8 +28,6 @@ static bool displayFound(int argc, char *argv[])
     }
     return false;
 #else
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
     return true;
 #endif
 }

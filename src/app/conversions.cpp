@@ -12,42 +12,6 @@
 
 namespace {
 
-bool isDigit(QChar c)
-{
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-// Plain decimal numbers only: "1.5", "-3", "+7", ".5", "1e3"; not "", "abc",
-// "1,5", "0x10", "inf" or "nan".
-bool isPlainNumber(QStringView text)
-{
-    qsizetype i = 0;
-    const qsizetype end = text.size();
-    const auto digits = [&] {
-        const qsizetype from = i;
-        while (i < end && isDigit(text[i]))
-            ++i;
-        return i - from;
-    };
-    if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        ++i;
-    qsizetype mantissa = digits();
-    if (i < end && text[i] == QLatin1Char('.')) {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0)
-        return false;
-    if (i < end && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
-        ++i;
-        if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-            ++i;
-        if (digits() == 0)
-            return false;
-    }
-    return i == end;
-}
-
 // A plain number from_chars found too large or too small for a double: its
 // first significant digit decides which. Too large overflows; too small is 0.
 double outOfRange(std::string_view number)
@@ -85,23 +49,26 @@ double outOfRange(std::string_view number)
 
 double toRounded(const QString &text)
 {
-    const QString trimmed = text.trimmed();
-    if (!isPlainNumber(trimmed))
-        throw RuntimeError(Errors::TypeMismatch);
     // from_chars reads the C locale's form whatever locale the user runs
-    // under (strtod would take "11,5" and stop at "11.5" under de_DE), and
-    // takes no leading plus.
-    const QByteArray latin = trimmed.toLatin1();
+    // under (strtod would take "11,5" and stop at "11.5" under de_DE). It
+    // takes no leading plus, and a plain number starts with a digit or a
+    // point after its sign, which keeps out "inf", "nan" and a second sign.
+    const QByteArray latin = text.trimmed().toLatin1();
     const char *first = latin.constData();
     const char *last = first + latin.size();
-    if (*first == '+')
+    if (first != last && *first == '+')
         ++first;
+    const char *mantissa = first != last && *first == '-' ? first + 1 : first;
+    const char lead = mantissa == last ? '\0' : *mantissa;
+    if (!((lead >= '0' && lead <= '9') || lead == '.'))
+        throw RuntimeError(Errors::TypeMismatch);
     double value = 0;
     const std::from_chars_result parsed = std::from_chars(first, last, value);
+    if (parsed.ptr != last
+        || (parsed.ec != std::errc() && parsed.ec != std::errc::result_out_of_range))
+        throw RuntimeError(Errors::TypeMismatch);
     if (parsed.ec == std::errc::result_out_of_range)
         return outOfRange(std::string_view(first, std::size_t(last - first)));
-    if (parsed.ec != std::errc() || parsed.ptr != last)
-        throw RuntimeError(Errors::TypeMismatch);
     // nearbyint rounds half to even in the default rounding mode.
     return std::nearbyint(value);
 }

@@ -327,16 +327,16 @@ void Form2::Form_Resize()
         for (QWidget *control : std::initializer_list<QWidget *>{Picture1, lblData})
             setFontSize(control, size);
     }
-    const double width = scaleWidth();
-    const double height = scaleHeight();
-    // The lines' block, as high as the measured lines, centred top to bottom.
-    const float top = static_cast<float>(height / 2 - double(lblData->twipsHeight()) / 2);
+    // The lines' block, as wide as the window and as high as the measured
+    // lines, centred top to bottom.
+    const auto width = static_cast<float>(scaleWidth());
+    const auto top = static_cast<float>(scaleHeight() / 2 - double(lblData->twipsHeight()) / 2);
     lblData->setTwipsLeft(0);
-    lblData->setTwipsWidth(static_cast<float>(width));
+    lblData->setTwipsWidth(width);
     lblData->setTwipsTop(top);
     lblData->setVisible(false);
     Picture1->setVisible(false);
-    Picture1->setTwipsGeometry(0, top, static_cast<float>(width), lblData->twipsHeight());
+    Picture1->setTwipsGeometry(0, top, width, lblData->twipsHeight());
 }
 
 int Form2::fittedPointSize() const
